@@ -1,0 +1,11 @@
+// The start-up banner: ILVO in block letters with the product's title lines.
+#pragma once
+
+namespace ilvo {
+
+// Prints the banner to standard output. Colours are used only when `color` is set,
+// standard output is a terminal and NO_COLOR is absent from the environment.
+// Called once, before any other thread exists.
+void print_banner(const char* title, const char* subtitle, const char* version, bool color);
+
+}  // namespace ilvo

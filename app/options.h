@@ -1,0 +1,47 @@
+// The command line: options, usage text, validation and the values derived from them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ilvo {
+
+inline constexpr const char* kProgramName = "ilvo-varnel-tlm";
+inline constexpr const char* kDefaultHost = "pool.ilvo-varnel.io";
+inline constexpr const char* kDefaultPassword = "x";
+
+struct Options {
+  std::string host = kDefaultHost;
+  uint16_t port = 3352;
+  std::string wallet;
+  std::string rig_id;
+  std::string password = kDefaultPassword;
+  int32_t threads = 0;  // 0: all logical CPUs
+  int32_t lanes = 32;
+  std::string stats_file;
+};
+
+// What the entry point does after parse().
+enum class ParseResult { kRun, kExitOk, kExitError };
+
+// Clears g_color when any argument is exactly "--no-color", even the value of
+// another option. Runs before the banner.
+void prescan_color(int argc, const char* const* argv);
+
+// Fills `opts` from the arguments. Usage errors are printed (message to standard
+// error, or the usage text to standard output) and give kExitError; -h/--help
+// prints the usage text and gives kExitOk.
+ParseResult parse(int argc, const char* const* argv, Options& opts);
+
+// The usage text with the program name filled in.
+std::string usage_text();
+
+// Lane count the engine uses: `lanes` when it is 1..64, else 32.
+int32_t effective_lanes(int32_t lanes);
+// Thread count: `threads` when positive, else the logical CPU count (at least 1).
+int32_t effective_threads(int32_t threads);
+// Pool login: the wallet, with ".rig_id" appended unless the wallet already names
+// its worker (contains a dot) or there is no rig id.
+std::string pool_user(const std::string& wallet, const std::string& rig_id);
+
+}  // namespace ilvo

@@ -1,0 +1,75 @@
+// Parsing that succeeds, and the values the miner derives from the options.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "app/console.h"
+#include "app/options.h"
+
+namespace {
+
+using ilvo::Options;
+using ilvo::ParseResult;
+
+ParseResult parse(std::vector<const char*> args, Options& opts) {
+  args.insert(args.begin(), "ilvo-varnel-tlm");
+  return ilvo::parse(static_cast<int>(args.size()), args.data(), opts);
+}
+
+TEST(Options, DefaultsAndLaterOccurrencesWin) {
+  Options opts;
+  ASSERT_EQ(parse({"-u", "A", "--wallet", "B", "-t", "3", "--lanes", "16", "--stats-file", "s.json"}, opts),
+            ParseResult::kRun);
+  EXPECT_EQ(opts.host, "pool.ilvo-varnel.io");
+  EXPECT_EQ(opts.port, 3352);
+  EXPECT_EQ(opts.wallet, "B");
+  EXPECT_EQ(opts.password, "x");
+  EXPECT_EQ(opts.threads, 3);
+  EXPECT_EQ(opts.lanes, 16);
+  EXPECT_EQ(opts.stats_file, "s.json");
+}
+
+TEST(Options, PoolAddress) {
+  Options opts;
+  ASSERT_EQ(parse({"-u", "W", "-o", "stratum+tcp://pool.example:4000"}, opts), ParseResult::kRun);
+  EXPECT_EQ(opts.host, "pool.example");
+  EXPECT_EQ(opts.port, 4000);
+  // The last colon splits; brackets and earlier colons stay in the host.
+  ASSERT_EQ(parse({"-u", "W", "--pool", "[::1]:65535"}, opts), ParseResult::kRun);
+  EXPECT_EQ(opts.host, "[::1]");
+  EXPECT_EQ(opts.port, 65535);
+}
+
+TEST(Options, ValuesMayLookLikeOptions) {
+  Options opts;
+  const char* args[] = {"ilvo-varnel-tlm", "-p", "--no-color", "-u", "-w", "-o", "h:1"};
+  ilvo::g_color = true;
+  ilvo::prescan_color(7, args);
+  EXPECT_FALSE(ilvo::g_color);
+  ilvo::g_color = true;
+  ASSERT_EQ(ilvo::parse(7, args, opts), ParseResult::kRun);
+  EXPECT_EQ(opts.password, "--no-color");
+  EXPECT_EQ(opts.wallet, "-w");
+}
+
+TEST(Options, DerivedValues) {
+  const int32_t cpus = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+  Options opts;
+  ASSERT_EQ(parse({"-u", "W", "-t", "abc", "--lanes", "65"}, opts), ParseResult::kRun);
+  EXPECT_EQ(ilvo::effective_threads(opts.threads), cpus);
+  EXPECT_EQ(ilvo::effective_lanes(opts.lanes), 32);
+  EXPECT_EQ(ilvo::effective_threads(0), cpus);
+  EXPECT_EQ(ilvo::effective_threads(-4), cpus);
+  EXPECT_EQ(ilvo::effective_threads(5), 5);
+  EXPECT_EQ(ilvo::effective_lanes(0), 32);
+  EXPECT_EQ(ilvo::effective_lanes(1), 1);
+  EXPECT_EQ(ilvo::effective_lanes(64), 64);
+  EXPECT_EQ(ilvo::effective_lanes(-1), 32);
+
+  EXPECT_EQ(ilvo::pool_user("ADDR", "rig1"), "ADDR.rig1");
+  EXPECT_EQ(ilvo::pool_user("ADDR.rigA", "rig1"), "ADDR.rigA");
+  EXPECT_EQ(ilvo::pool_user("ADDR", ""), "ADDR");
+}
+
+}  // namespace
