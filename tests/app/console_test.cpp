@@ -12,42 +12,13 @@
 
 #include "app/console.h"
 #include "tests/support/process.h"
+#include "tests/support/stdout_capture.h"
 
 namespace {
 
 using namespace ilvo;
 
-// Redirects standard output into a temporary file for the life of the object.
-class StdoutCapture {
- public:
-  StdoutCapture() : file_(tmpfile()), saved_(dup(1)) {
-    fflush(stdout);
-    dup2(fileno(file_), 1);
-  }
-  ~StdoutCapture() { restore(); }
-  std::string text() {
-    restore();
-    std::string out;
-    rewind(file_);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-    fclose(file_);
-    file_ = nullptr;
-    return out;
-  }
-
- private:
-  void restore() {
-    if (saved_ < 0) return;
-    fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-    saved_ = -1;
-  }
-  FILE* file_;
-  int saved_;
-};
+using testing_support::StdoutCapture;
 
 class Console : public testing::Test {
  protected:

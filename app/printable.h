@@ -1,0 +1,13 @@
+// Makes text from the pool safe to print on the user's terminal.
+#pragma once
+
+#include <string>
+
+namespace ilvo {
+
+// `text` with every byte that could drive the terminal written as \xNN: C0 controls,
+// DEL, the UTF-8 encodings of C1 controls (U+0080..U+009F) and every byte that is
+// not part of valid UTF-8. Printable ASCII and other valid UTF-8 stay as they are.
+std::string printable(const std::string& text);
+
+}  // namespace ilvo

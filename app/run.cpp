@@ -1,0 +1,106 @@
+#include "app/run.h"
+
+#include <cerrno>
+#include <csignal>
+#include <chrono>
+#include <ctime>
+#include <iterator>
+#include <string>
+
+#include "app/console.h"
+#include "app/dev_fee.h"
+#include "app/handlers.h"
+#include "app/product.h"
+#include "app/statistics.h"
+#include "engine/engine.h"
+#include "miner/miner.h"
+#include "miner/target.h"
+#include "stratum/stratum.h"
+
+namespace ilvo {
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void on_signal(int) { g_stop.exchange(true); }
+
+bool cpu_supported() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("aes") && __builtin_cpu_supports("pclmul");
+}
+
+void sleep_one_second() {
+  timespec left{1, 0};
+  while (nanosleep(&left, &left) == -1 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+int run(Options opts) {
+  if (!cpu_supported()) {
+    logf(kBad, "this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported");
+    return 1;
+  }
+  opts.lanes = effective_lanes(opts.lanes);
+  tlm_engine_global_init();
+  if (tlm_engine_selftest(opts.lanes) != 0) {
+    logf(kBad, "self-test failed on this CPU: hashes would be wrong, stopping");
+    return 1;
+  }
+  opts.threads = effective_threads(opts.threads);
+  const std::string user = pool_user(opts.wallet, opts.rig_id);
+
+  signal(SIGINT, on_signal);
+  signal(SIGTERM, on_signal);
+  signal(SIGPIPE, SIG_IGN);
+  logf(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
+       static_cast<unsigned>(opts.port), user.c_str(), opts.threads);
+
+  tlm::Stratum stratum;
+  tlm::Miner miner(&stratum);
+  JobReporter jobs;
+  stratum.on_work = [&](const tlm::Work& w) {
+    miner.set_work(w);
+    jobs.report(w.job_id, w.clean, tlm::share_difficulty(std::data(w.target)));
+  };
+  stratum.on_share = [&](bool accepted, const std::string& reason) {
+    report_share_result(accepted, reason, miner.accepted, miner.rejected);
+  };
+  stratum.on_message = report_pool_message;
+  miner.on_found = report_share_found;
+  miner.start(opts.threads, opts.lanes);
+
+  tlm::Stratum::Config config;
+  config.host = opts.host;
+  config.port = opts.port;
+  config.user = user;
+  config.password = opts.password;
+  config.agent = std::string(kProductName) + "/" + kVersion;
+  stratum.start(config);
+
+  const auto t0 = std::chrono::steady_clock::now();
+  Statistics stats(opts.stats_file, opts.threads);
+  DevFee dev_fee([&](bool to_fee) {
+    miner.current_seq.store(0);
+    stratum.stop();
+    config.user = to_fee ? kDevFeeWallet : user;
+    stratum.start(config);
+  });
+
+  while (!g_stop.load()) {
+    sleep_one_second();
+    const double uptime =
+        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count()) / 1e9;
+    dev_fee.step(uptime, stratum.connected.load());
+    stats.step(uptime, miner.hashes(), miner.accepted.load(), miner.rejected.load());
+  }
+
+  logf(kMuted, "stopping");
+  stratum.stop();
+  miner.stop();
+  return 0;
+}
+
+}  // namespace ilvo

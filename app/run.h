@@ -1,0 +1,14 @@
+// The running miner: start-up after the command line, the one-second main loop and
+// the orderly shutdown.
+#pragma once
+
+#include "app/options.h"
+
+namespace ilvo {
+
+// Checks the processor, tests the engine, starts the miner and the pool client and
+// runs until SIGINT or SIGTERM. Returns the exit code: 0 after an orderly stop, 1
+// when the processor or the self-test fails.
+int run(Options opts);
+
+}  // namespace ilvo

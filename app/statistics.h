@@ -1,0 +1,36 @@
+// The per-second statistics step: hash-rate samples, the speed report every 30
+// iterations and the JSON statistics file every 10.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/hash_rate.h"
+
+namespace ilvo {
+
+// Writes the one-line statistics JSON to `path` through `path` + ".tmp" and a rename,
+// so readers only ever see a whole file. When the directory is missing or the write
+// fails, the old file stays and nothing is logged. Returns whether it was replaced.
+bool write_stats_file(const std::string& path, double hashrate, uint64_t accepted, uint64_t rejected,
+                      double uptime, int threads);
+
+class Statistics {
+ public:
+  // `stats_file` empty: no file. `threads` is the effective mining thread count.
+  Statistics(std::string stats_file, int threads);
+
+  // One main-loop iteration: records the miner's hash total and, on every 10th and
+  // 30th call, writes the file and logs the speed report.
+  void step(double uptime, uint64_t hashes, uint64_t accepted, uint64_t rejected);
+
+  const HashRate& rates() const { return rates_; }
+
+ private:
+  std::string stats_file_;
+  int threads_;
+  HashRate rates_;
+  uint32_t ticks_ = 0;
+};
+
+}  // namespace ilvo
