@@ -128,7 +128,7 @@ struct Step {
 // The eight branches. Each reads every key word it needs before its first store;
 // where P and X are the same word the later store is the one that stays.
 template <int kBranch>
-inline void run_step(Lane* lane, int s) {
+inline uint64_t run_step(Lane* lane, int s) {
   Step t(lane, s);
   __m128i acc = t.acc;
   if constexpr (kBranch == 0) {
@@ -173,40 +173,55 @@ inline void run_step(Lane* lane, int s) {
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
     store(t.P, t.x);
   } else if constexpr (kBranch == 5) {
+    // Pass r tests bit 28 + r: shifted so that each pass finds its bit on top.
+    const int n = int(t.sel >> 61);
+    uint64_t bits = t.sel << (35 - n);
+    // B is the clmul operand on odd passes and the AES one on even passes; the
+    // two swap from pass to pass.
+    const __m128i odd_first = select_mask(uint64_t(n));
+    __m128i with_clmul = pick(t.O, t.B, odd_first);
+    __m128i with_aes = pick(t.B, t.O, odd_first);
     const __m128i* k = t.P;
-    int aes_offset = 0;
-    for (int r = int(t.sel >> 61); r >= 0; --r) {
-      __m128i word = load(k++);
-      __m128i odd = select_mask(uint64_t(r));
-      __m128i first = pick(t.O, t.B, odd);   // B on odd passes, O on even ones
-      __m128i second = pick(t.B, t.O, odd);  // the other one
-      uint64_t use_clmul = (t.sel >> (28 + r)) & 1;
-      __m128i by_clmul = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(word, first)));
-      __m128i s0 = word, s1 = second;
-      aes2_mix(s0, s1, k + aes_offset);
+    const __m128i* aes_keys = t.P + 1;  // the key word after k, plus the AES offset
+    for (int r = n; r >= 0; --r) {
+      const __m128i word = load(k++);
+      const uint64_t use_clmul = bits >> 63;
+      __m128i by_clmul = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(word, with_clmul)));
+      __m128i s0 = word, s1 = with_aes;
+      aes2_mix(s0, s1, aes_keys);
       __m128i by_aes = _mm_xor_si128(acc, _mm_xor_si128(s0, s1));
       acc = pick(by_aes, by_clmul, select_mask(use_clmul));
-      aes_offset += 4 * int(use_clmul ^ 1);
+      aes_keys += 1 + 4 * (use_clmul ^ 1);
+      bits <<= 1;
+      __m128i swap = with_clmul;
+      with_clmul = with_aes;
+      with_aes = swap;
     }
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
     store(t.P, t.x);
   } else if constexpr (kBranch == 6) {
     const int64_t q = divisor_of(t.sel);
     const int n = int(t.sel >> 61);
+    uint64_t bits = t.sel << (35 - n);
+    // B goes with the division on odd passes and with the multiply on even ones.
+    const __m128i odd_first = select_mask(uint64_t(n));
+    __m128i with_div = pick(t.O, t.B, odd_first);
+    __m128i with_mul = pick(t.B, t.O, odd_first);
     __m128i last = t.x;
     for (int j = 0; j <= n; ++j) {
-      int r = n - j;
-      __m128i word = load(t.P + j);
-      __m128i odd = select_mask(uint64_t(r));
-      uint64_t use_div = (t.sel >> (28 + r)) & 1;
-      __m128i div_mask = select_mask(use_div);
-      __m128i by_div = _mm_xor_si128(word, pick(t.O, t.B, odd));
-      __m128i by_mul =
-          clmul_lohi(_mm_andnot_si128(div_mask, _mm_xor_si128(word, pick(t.B, t.O, odd))));
+      const __m128i word = load(t.P + j);
+      const uint64_t use_div = bits >> 63;
+      const __m128i div_mask = select_mask(use_div);
+      __m128i by_div = _mm_xor_si128(word, with_div);
+      __m128i by_mul = clmul_lohi(_mm_andnot_si128(div_mask, _mm_xor_si128(word, with_mul)));
       acc = _mm_xor_si128(acc, mulhrs16(acc, by_mul));
       int64_t dividend = int64_t(low64(by_div) & (0 - use_div));
       acc = _mm_xor_si128(acc, low32_word(dividend % q));
       last = pick(by_mul, by_div, div_mask);
+      bits <<= 1;
+      __m128i swap = with_div;
+      with_div = with_mul;
+      with_mul = swap;
     }
     store(t.X, last);
     store(t.P, _mm_xor_si128(t.x, acc));
@@ -218,32 +233,54 @@ inline void run_step(Lane* lane, int s) {
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
   }
   store(&lane->acc, acc);
+  return low64(acc);
 }
 
-template <int kBranch>
-void run_bucket(Lane* const* bucket, int n, int s) {
-  for (int i = 0; i < n; ++i) run_step<kBranch>(bucket[i], s);
-}
-
-// The 32 mixing steps for every lane, grouped by branch at each step.
-void mix_lanes(uint8_t* scratch, int lanes) {
-  Lane* bucket[kBranches][kTlmMaxLanes];
+// The lanes grouped by the branch of their next step.
+struct Buckets {
+  Lane* lanes[kBranches][kTlmMaxLanes];
   int count[kBranches];
+};
+
+// Files a lane whose accumulator's low word is sel under the branch sel selects.
+inline void add(Buckets* buckets, Lane* lane, uint64_t sel) {
+  int b = int(sel >> 2) & 7;
+  buckets->lanes[b][buckets->count[b]++] = lane;
+}
+
+// Runs one step for the lanes of one bucket and files each lane under the branch
+// of its next step.
+template <int kBranch>
+inline void run_bucket(const Buckets& now, int s, Buckets* next) {
+  const int n = now.count[kBranch];
+  Lane* const* lanes = now.lanes[kBranch];
+  for (int i = 0; i < n; ++i) {
+    Lane* lane = lanes[i];
+    add(next, lane, run_step<kBranch>(lane, s));
+  }
+}
+
+// The 32 mixing steps for every lane, grouped by branch at each step. Each step
+// files the lanes for the next one, so the accumulators are not read twice.
+void mix_lanes(uint8_t* scratch, int lanes) {
+  Buckets table[2];
+  for (int b = 0; b < kBranches; ++b) table[0].count[b] = 0;
+  for (int i = 0; i < lanes; ++i) {
+    Lane* lane = lane_at(scratch, i);
+    add(&table[0], lane, low64(load(&lane->acc)));
+  }
   for (int s = 0; s < kSteps; ++s) {
-    for (int b = 0; b < kBranches; ++b) count[b] = 0;
-    for (int i = 0; i < lanes; ++i) {
-      Lane* lane = lane_at(scratch, i);
-      int b = int(low64(load(&lane->acc)) >> 2) & 7;
-      bucket[b][count[b]++] = lane;
-    }
-    run_bucket<0>(bucket[0], count[0], s);
-    run_bucket<1>(bucket[1], count[1], s);
-    run_bucket<2>(bucket[2], count[2], s);
-    run_bucket<3>(bucket[3], count[3], s);
-    run_bucket<4>(bucket[4], count[4], s);
-    run_bucket<5>(bucket[5], count[5], s);
-    run_bucket<6>(bucket[6], count[6], s);
-    run_bucket<7>(bucket[7], count[7], s);
+    const Buckets& now = table[s & 1];
+    Buckets* next = &table[(s + 1) & 1];
+    for (int b = 0; b < kBranches; ++b) next->count[b] = 0;
+    run_bucket<0>(now, s, next);
+    run_bucket<1>(now, s, next);
+    run_bucket<2>(now, s, next);
+    run_bucket<3>(now, s, next);
+    run_bucket<4>(now, s, next);
+    run_bucket<5>(now, s, next);
+    run_bucket<6>(now, s, next);
+    run_bucket<7>(now, s, next);
   }
 }
 
@@ -263,10 +300,12 @@ void finish_lane(const uint8_t* job, Lane* lane, __m128i out[4]) {
 
 // Puts back every key word the 32 steps changed.
 void restore_key(const uint8_t* job, Lane* lane) {
-  const auto* pristine = reinterpret_cast<const __m128i*>(job);
+  // The pristine copy of a word lies at a fixed distance from the lane's copy.
+  const uintptr_t to_pristine = uintptr_t(job) - uintptr_t(lane->key);
+#pragma GCC unroll 16
   for (int m = 0; m < 2 * kSteps; ++m) {
     __m128i* word = lane->moves[m];
-    store(word, load(pristine + (word - lane->key)));
+    store(word, load(reinterpret_cast<const void*>(uintptr_t(word) + to_pristine)));
   }
 }
 
