@@ -69,10 +69,11 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   std::this_thread::sleep_for(20ms);
   ASSERT_TRUE(peer.send(job.substr(100) + kTargetLine));
   ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 1; }));
-  EXPECT_EQ(rec.works[0].seq, 1u);
-  EXPECT_EQ(rec.works[0].job_id, "job\"1\\");
+  const tlm::Work first = rec.work_list()[0];
+  EXPECT_EQ(first.seq, 1u);
+  EXPECT_EQ(first.job_id, "job\"1\\");
 
-  client.submit(rec.works[0].job_id, "5f5e1000", "00ff", "fd4005aa");
+  client.submit(first.job_id, "5f5e1000", "00ff", "fd4005aa");
   ASSERT_TRUE(peer.read_line(line));
   EXPECT_EQ(line,
             "{\"id\":10,\"method\":\"mining.submit\",\"params\":[\"R\\\"w\\\\1\",\"job\\\"1\\\\\",\"5f5e1000\","
@@ -86,11 +87,12 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   peer = accept_session(server);
   ASSERT_TRUE(peer.send(job_line("job2") + kTargetLine));
   std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(rec.works.size(), 1u);
+  EXPECT_EQ(rec.work_list().size(), 1u);
   ASSERT_TRUE(peer.send(kPrefixLine + kTargetLine));
   ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 2; }));
-  EXPECT_EQ(rec.works[1].seq, 2u);
-  EXPECT_EQ(rec.works[1].job_id, "job2");
+  const tlm::Work second = rec.work_list()[1];
+  EXPECT_EQ(second.seq, 2u);
+  EXPECT_EQ(second.job_id, "job2");
 
   client.submit("job2", "5f5e1000", "00", "fd4005");
   ASSERT_TRUE(peer.read_line(line));

@@ -44,6 +44,16 @@ class Recorder {
     return count_locked(text);
   }
 
+  // Copies, safe to use while the client is still running.
+  std::vector<tlm::Work> work_list() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return works;
+  }
+  std::vector<std::pair<bool, std::string>> share_list() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return shares;
+  }
+
   std::vector<std::string> message_texts() {
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<std::string> texts;
@@ -51,6 +61,7 @@ class Recorder {
     return texts;
   }
 
+  // Read these directly only in wait() predicates or once the client has stopped.
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<std::pair<Clock::time_point, std::string>> messages;
