@@ -97,9 +97,11 @@ int run(Options opts) {
     stats.step(uptime, miner.hashes(), miner.accepted.load(), miner.rejected.load());
   }
 
-  logf(kMuted, "stopping");
-  stratum.stop();
+  // The threads stop first, so every share reported found went out on a live
+  // connection; "stopping" comes last, so nothing is logged after it.
   miner.stop();
+  stratum.stop();
+  logf(kMuted, "stopping");
   return 0;
 }
 

@@ -1,8 +1,49 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the miner and shows what it offers.
+# Installs what is missing, builds the miner and the local test pool, and mines
+# against that pool on 127.0.0.1 for about a minute (no network needed). Ctrl-C
+# stops both earlier.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+seconds=${DEMO_SECONDS:-60}
 tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build
-build/app/ilvo-varnel-tlm --help
+cmake --build build --target ilvo-varnel-tlm tlm-testpool
+
+pool_out=$(mktemp)
+summary=$(mktemp)
+pool=""
+miner=""
+timer=""
+cleanup() {
+  [ -z "$timer" ] || kill "$timer" 2>/dev/null || true
+  [ -z "$miner" ] || { kill -INT "$miner" 2>/dev/null || true; wait "$miner" 2>/dev/null || true; }
+  [ -z "$pool" ] || { kill -TERM "$pool" 2>/dev/null || true; wait "$pool" 2>/dev/null || true; }
+  rm -f "$pool_out" "$summary"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Difficulty 100000: about one share a second per core.
+build/tools/tlm-testpool/tlm-testpool --port 0 --difficulty 100000 --job-interval 20 --summary "$summary" >"$pool_out" &
+pool=$!
+port=""
+for _ in $(seq 100); do
+  port=$(head -n 1 "$pool_out" | grep -oE '[0-9]+' | tail -n 1 || true)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "the test pool did not start" >&2; exit 1; }
+
+build/app/ilvo-varnel-tlm --pool "127.0.0.1:$port" --wallet RDemoWalletOfTheLocalTestPool9 --threads 2 &
+miner=$!
+sleep "$seconds" &
+timer=$!
+wait "$timer" || true
+timer=""
+kill -INT "$miner"
+wait "$miner"
+miner=""
+kill -TERM "$pool"
+wait "$pool" || true
+pool=""
+echo "what the pool received: $(cat "$summary")"
