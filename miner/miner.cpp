@@ -71,7 +71,8 @@ void Miner::worker(int index) {
     if (on_message) on_message("thread " + std::to_string(index) + ": out of memory");
     return;
   }
-  const uint32_t batch = static_cast<uint32_t>(lanes) * 8;
+  // The engine clamps the lane count to 1..64; a batch follows what it really has.
+  const uint32_t batch = static_cast<uint32_t>(ctx->lanes) * 8;
   std::atomic<uint64_t>& counter = *counters[static_cast<size_t>(index)];
   uint64_t last_seq = 0;
   uint32_t nonce_pos = 0;
