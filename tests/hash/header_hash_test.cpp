@@ -1,0 +1,138 @@
+// Whole-header hashing against the known answer, the canonical clearing, and the
+// job state the engine's kernels start from.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "hash/haraka.h"
+#include "hash/known_answer.h"
+#include "hash/verushash.h"
+
+namespace {
+
+using Header = std::vector<uint8_t>;
+
+Header kat() { return Header(kat_hdr, kat_hdr + 1487); }
+
+std::vector<uint8_t> hash_of(const Header& h) {
+  std::vector<uint8_t> out(32);
+  vh_hash_header(out.data(), h.data());
+  return out;
+}
+
+const std::vector<uint8_t> kKatHash(kat_hash, kat_hash + 32);
+
+bool in_cleared_range(int i) {
+  return (i >= 4 && i <= 99) || (i >= 104 && i <= 139) || (i >= 151 && i <= 214);
+}
+
+// Representative bytes: the edges of every field and a few from the long tail.
+const int kSampleBytes[] = {0,   3,   4,   35,  36,  67,  68,  99,   100,  103,  104,
+                            107, 108, 139, 140, 142, 143, 147, 148,  149,  150,  151,
+                            214, 215, 267, 268, 900, 1471, 1472, 1482, 1483, 1486};
+
+TEST(OracleTest, HashesTheKnownAnswerWithoutPriorInit) {
+  // Run alone (as ctest does), this is the first use of the round constants.
+  uint8_t out[32];
+  vh_oracle(out, kat_hdr);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 32), kKatHash);
+}
+
+TEST(OracleTest, FirstUseFromManyThreadsAtOnce) {
+  std::vector<std::vector<uint8_t>> outs(4, std::vector<uint8_t>(32));
+  std::vector<std::thread> threads;
+  for (auto& out : outs) threads.emplace_back([&out] { vh_oracle(out.data(), kat_hdr); });
+  for (auto& t : threads) t.join();
+  for (const auto& out : outs) EXPECT_EQ(out, kKatHash);
+}
+
+class HeaderHashTest : public ::testing::Test {
+ protected:
+  void SetUp() override { haraka_init(); }
+};
+
+TEST_F(HeaderHashTest, KnownAnswerAndInputLeftAlone) {
+  Header h = kat();
+  EXPECT_EQ(hash_of(h), kKatHash);
+  EXPECT_EQ(h, kat());  // the clearing worked on a private copy
+}
+
+TEST_F(HeaderHashTest, ClearingZeroesExactlyTheNonCanonicalFields) {
+  Header h(1487, 0xAA);
+  h[143] = 7;
+  h[148] = 1;
+  vh_clear_noncanonical(h.data());
+  for (int i = 0; i < 1487; i++) {
+    const uint8_t expect = in_cleared_range(i) ? 0 : (i == 143 ? 7 : i == 148 ? 1 : 0xAA);
+    ASSERT_EQ(h[i], expect) << "byte " << i;
+  }
+  for (auto [b143, b148] : {std::pair{6, 1}, std::pair{0xFF, 0}, std::pair{0, 0}}) {
+    Header kept(1487, 0xAA);
+    kept[143] = static_cast<uint8_t>(b143);
+    kept[148] = static_cast<uint8_t>(b148);
+    Header before = kept;
+    vh_clear_noncanonical(kept.data());
+    EXPECT_EQ(kept, before) << b143 << "/" << b148;
+  }
+}
+
+TEST_F(HeaderHashTest, ClearedBytesDoNotReachTheHashAndOthersDo) {
+  // The known-answer header has byte 143 = 8 and byte 148 = 1.
+  for (int i : kSampleBytes) {
+    Header h = kat();
+    h[i] ^= 0xFF;
+    if (in_cleared_range(i))
+      EXPECT_EQ(hash_of(h), kKatHash) << "byte " << i;
+    else
+      EXPECT_NE(hash_of(h), kKatHash) << "byte " << i;
+  }
+}
+
+TEST_F(HeaderHashTest, WithoutClearingEveryByteCounts) {
+  for (auto [b143, b148] : {std::pair{6, 1}, std::pair{8, 0}}) {
+    Header base = kat();
+    base[143] = static_cast<uint8_t>(b143);
+    base[148] = static_cast<uint8_t>(b148);
+    const auto base_hash = hash_of(base);
+    for (int i : kSampleBytes) {
+      if (i == 143 || i == 148) continue;  // these would switch the clearing on
+      Header h = base;
+      h[i] ^= 0xFF;
+      EXPECT_NE(hash_of(h), base_hash) << b143 << "/" << b148 << " byte " << i;
+    }
+  }
+}
+
+TEST_F(HeaderHashTest, JobStateLayoutAndItsHash) {
+  alignas(64) static uint8_t job[9024];
+  vh_job_init(job, kat_hdr);
+  EXPECT_EQ(std::memcmp(job + 8943, job + 8896, 16), 0);
+  EXPECT_EQ(job[8959], job[8896]);
+  EXPECT_EQ(std::memcmp(job + 8960, job + 8208, 16), 0);
+  EXPECT_EQ(std::memcmp(job + 8928, kat_hdr + 1472, 15), 0);
+
+  // The engine's path: the completed block and a working copy of the key.
+  alignas(16) static uint8_t working[8832];
+  std::memcpy(working, job, 8832);
+  uint8_t out[32];
+  vh_hash_ref(out, job + 8896, working, job);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 32), kKatHash);
+}
+
+TEST_F(HeaderHashTest, NonceBytesChangeOnlyTheBlockTail) {
+  alignas(64) static uint8_t a[9024];
+  alignas(64) static uint8_t b[9024];
+  Header h = kat();
+  vh_job_init(a, h.data());
+  for (int i = 1472; i < 1487; i++) h[i] ^= 0x3C;
+  vh_job_init(b, h.data());
+  EXPECT_EQ(std::memcmp(a, b, 8832), 0);                // key
+  EXPECT_EQ(std::memcmp(a + 8896, b + 8896, 32), 0);    // chain value
+  EXPECT_NE(std::memcmp(a + 8928, b + 8928, 15), 0);    // header bytes 1472..1486
+  EXPECT_EQ(std::memcmp(a + 8960, b + 8960, 16), 0);    // accumulator start
+}
+
+}  // namespace
