@@ -1,0 +1,195 @@
+// The connection thread of tlm::Stratum: dialling, the receive loop with its line
+// splitting and time-outs, reconnect pauses with back-off, and the locked sender.
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "stratum/stratum.h"
+
+namespace tlm {
+
+namespace {
+
+constexpr size_t kChunk = 16384;
+// Unterminated text beyond this is not a line any pool would send.
+constexpr size_t kMaxPending = 1048576;
+constexpr int kPollMs = 1000;
+constexpr int kRetryTicks = 30;  // the pause after a connection ends
+constexpr int kMaxBackoff = 30;  // seconds
+
+// Sleeps `d` in full: a signal interrupting the sleep does not shorten it.
+void sleep_for(std::chrono::milliseconds d) {
+  timespec left{static_cast<time_t>(d.count() / 1000), static_cast<long>(d.count() % 1000) * 1000000};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+Stratum::Stratum() : Stratum(Timing()) {}
+
+Stratum::Stratum(Timing timing) : timing(timing) {}
+
+Stratum::~Stratum() { stop(); }
+
+void Stratum::start(const Config& config) {
+  // Never replace a live thread: a caller that forgot stop gets it done here.
+  stop();
+  host = config.host;
+  port = config.port;
+  password = config.password;
+  agent = config.agent;
+  {
+    // Miner threads may be submitting on the way out of the previous session.
+    std::lock_guard<std::mutex> lock(fd_mutex);
+    user = config.user;
+  }
+  running = true;
+  conn_thread = std::thread([this] { run(); });
+}
+
+void Stratum::stop() {
+  if (!running.exchange(false)) return;
+  {
+    std::lock_guard<std::mutex> lock(fd_mutex);
+    if (fd >= 0) shutdown(fd, SHUT_RDWR);
+  }
+  if (conn_thread.joinable()) conn_thread.join();
+}
+
+void Stratum::report(const std::string& text) {
+  if (on_message) on_message(text);
+}
+
+bool Stratum::dial() {
+  std::string port_text = std::to_string(port);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(host.c_str(), port_text.c_str(), &hints, &list) != 0 || list == nullptr) {
+    if (list != nullptr) freeaddrinfo(list);
+    report("cannot resolve " + host);
+    return false;
+  }
+  const long long ms = timing.send_timeout.count();
+  timeval send_timeout{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+  for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    int s = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
+    if (s < 0) continue;
+    // Set before connecting: on Linux it bounds the connect as well.
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+    if (connect(s, ai->ai_addr, ai->ai_addrlen) != 0) {
+      close(s);
+      continue;
+    }
+    freeaddrinfo(list);
+    int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    std::lock_guard<std::mutex> lock(fd_mutex);
+    fd = s;
+    return true;
+  }
+  freeaddrinfo(list);
+  report("cannot connect to " + host + ":" + port_text);
+  return false;
+}
+
+void Stratum::run() {
+  int backoff = 1;
+  while (running) {
+    if (!dial()) {
+      pause(backoff * 10);
+      backoff = backoff >= kMaxBackoff ? kMaxBackoff : backoff * 2;
+      continue;
+    }
+    extranonce1.clear();
+    have_job = false;
+    have_target = false;
+    connected = true;
+    report("connected to " + host + ":" + std::to_string(port));
+    send_line(subscribe_request());
+    send_line(authorize_request());
+    receive_loop();
+    disconnect();
+    if (!running) break;
+    report("disconnected, retrying");
+    pause(kRetryTicks);
+    backoff = 1;
+  }
+}
+
+void Stratum::receive_loop() {
+  std::string recv_buf;
+  auto last_data = std::chrono::steady_clock::now();
+  char chunk[kChunk];
+  while (running) {
+    pollfd p{fd, POLLIN, 0};
+    int ready = poll(&p, 1, kPollMs);
+    if (ready < 0) {
+      if (errno != EINTR) return;
+    } else if (ready > 0) {
+      ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+      if (got <= 0) return;  // closed by the peer, an error, or shut down by us
+      recv_buf.append(chunk, static_cast<size_t>(got));
+      last_data = std::chrono::steady_clock::now();
+      size_t begin = 0;
+      for (size_t lf; (lf = recv_buf.find('\n', begin)) != std::string::npos; begin = lf + 1) {
+        if (lf > begin) handle(recv_buf.substr(begin, lf - begin));
+      }
+      recv_buf.erase(0, begin);
+      if (recv_buf.size() > kMaxPending) return;
+    }
+    if (std::chrono::steady_clock::now() - last_data > timing.silence) {
+      report("no data from the pool for 10 min, reconnecting");
+      return;
+    }
+  }
+}
+
+void Stratum::disconnect() {
+  std::lock_guard<std::mutex> lock(fd_mutex);
+  if (fd >= 0) close(fd);
+  fd = -1;
+  connected = false;
+}
+
+void Stratum::pause(int ticks) {
+  for (int i = 0; i < ticks && running; ++i) sleep_for(timing.tick);
+}
+
+void Stratum::drop_connection() {
+  std::lock_guard<std::mutex> lock(fd_mutex);
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
+bool Stratum::send_line(const std::string& line) {
+  std::lock_guard<std::mutex> lock(fd_mutex);
+  return send_locked(line);
+}
+
+bool Stratum::send_locked(const std::string& line) {
+  if (fd < 0) return false;
+  std::string data = line + "\n";
+  size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) {
+      // Part of the line is already out: anything sent after it would be glued to
+      // it and misread by the pool, so this connection is finished.
+      if (sent > 0) shutdown(fd, SHUT_RDWR);
+      return false;
+    }
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace tlm

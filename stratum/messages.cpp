@@ -1,0 +1,145 @@
+// What tlm::Stratum says at the start of a connection and how it understands the
+// pool's lines: jobs, targets, reconnect requests and replies to its requests.
+#include <algorithm>
+
+#include "json/json.h"
+#include "stratum/hex.h"
+#include "stratum/stratum.h"
+
+namespace tlm {
+
+namespace {
+
+using ilvo::Json;
+
+// A parameter's text; anything but a JSON string reads as empty.
+const std::string& text_of(const Json& v) {
+  static const std::string kEmpty;
+  return v.type == Json::String ? v.text : kEmpty;
+}
+
+bool is_true(const Json* v) { return v != nullptr && v->type == Json::Bool && v->boolean; }
+
+// Ids are JSON numbers; only those that name a whole-number request id can be
+// converted, the rest (negative, too large, not finite) belong to no request.
+bool to_id(double d, uint64_t& id) {
+  if (!(d >= 0 && d < 18446744073709551616.0)) return false;
+  id = static_cast<uint64_t>(d);
+  return true;
+}
+
+}  // namespace
+
+std::string Stratum::subscribe_request() const {
+  return "{\"id\":1,\"method\":\"mining.subscribe\",\"params\":[\"" + ilvo::json_escape(agent) + "\"]}";
+}
+
+std::string Stratum::authorize_request() const {
+  return "{\"id\":2,\"method\":\"mining.authorize\",\"params\":[\"" + ilvo::json_escape(user) + "\",\"" +
+         ilvo::json_escape(password) + "\"]}";
+}
+
+void Stratum::handle(const std::string& line) {
+  Json root;
+  if (!Json::parse(line, root) || root.type != Json::Object) return;
+  const Json* method = root.find("method");
+  const Json* params = root.find("params");
+  if (method == nullptr || method->type != Json::String) {
+    reply(root);
+    return;
+  }
+  if (method->text == "mining.set_target") {
+    set_target(params);
+  } else if (method->text == "mining.notify") {
+    notify(params);
+  } else if (method->text == "client.reconnect") {
+    report("pool asked to reconnect");
+    drop_connection();
+  }
+}
+
+void Stratum::set_target(const Json* params) {
+  if (params == nullptr || params->type != Json::Array || params->items.empty()) return;
+  std::string digits = text_of(params->items[0]);
+  if (digits.size() > 64) return;
+  digits.insert(0, 64 - digits.size(), '0');
+  uint8_t big_endian[32];
+  if (!hex_to_bin(digits, big_endian, 32)) return;
+  for (int i = 0; i < 32; ++i) target[i] = big_endian[31 - i];
+  have_target = true;
+  publish();
+}
+
+void Stratum::notify(const Json* params) {
+  if (params == nullptr || params->type != Json::Array || params->items.size() < 9) return;
+  const std::vector<Json>& p = params->items;
+  Work job;
+  job.job_id = text_of(p[0]);
+  job.ntime = text_of(p[5]);
+  job.clean = is_true(&p[7]);
+  std::string solution = text_of(p[8]);
+  bool ok = hex_to_bin(text_of(p[1]), job.header, 4) && hex_to_bin(text_of(p[2]), job.header + 4, 32) &&
+            hex_to_bin(text_of(p[3]), job.header + 36, 32) && hex_to_bin(text_of(p[4]), job.header + 68, 32) &&
+            hex_to_bin(job.ntime, job.header + 100, 4) && hex_to_bin(text_of(p[6]), job.header + 104, 4) &&
+            solution.size() % 2 == 0 && solution.size() <= 2688;
+  if (ok) {
+    solution.append(2688 - solution.size(), '0');
+    ok = hex_to_bin(solution, job.solution, 1344);
+  }
+  if (!ok) {
+    report("invalid job from the pool");
+    return;
+  }
+  work = std::move(job);
+  have_job = true;
+  publish();
+}
+
+void Stratum::reply(const Json& root) {
+  const Json* id_value = root.find("id");
+  uint64_t id;
+  if (id_value == nullptr || id_value->type != Json::Number || !to_id(id_value->number, id)) return;
+  const Json* result = root.find("result");
+  const Json* error = root.find("error");
+  std::string error_text;
+  if (error != nullptr && error->type == Json::Array && error->items.size() >= 2) {
+    error_text = text_of(error->items[1]);
+  } else if (error != nullptr && error->type == Json::String) {
+    error_text = error->text;
+  }
+
+  if (id == 1) {
+    if (result != nullptr && result->type == Json::Array && result->items.size() >= 2) {
+      const std::string& digits = text_of(result->items[1]);
+      if (digits.size() >= 2 && digits.size() <= 14 && digits.size() % 2 == 0) {
+        std::vector<uint8_t> prefix(digits.size() / 2);
+        if (hex_to_bin(digits, prefix.data(), prefix.size())) {
+          extranonce1 = std::move(prefix);
+          return;
+        }
+      }
+    }
+    // Without a prefix no share could be built; a fresh connection may do better.
+    report("unsupported subscribe answer from the pool");
+    drop_connection();
+  } else if (id == 2) {
+    if (is_true(result)) {
+      report("authorized");
+    } else {
+      report(error_text.empty() ? "login refused by the pool" : "login refused by the pool: " + error_text);
+    }
+  } else if (id >= 10) {
+    share_result(result, error_text);
+  }
+}
+
+void Stratum::publish() {
+  if (!have_job || !have_target || extranonce1.empty()) return;
+  work.seq = ++job_seq;
+  work.extranonce1 = extranonce1;
+  std::copy(target, target + 32, work.target);
+  std::copy(extranonce1.begin(), extranonce1.end(), work.header + 108);
+  if (on_work) on_work(work);
+}
+
+}  // namespace tlm

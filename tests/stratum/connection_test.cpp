@@ -1,0 +1,225 @@
+// The client against a real TCP peer on 127.0.0.1: request lines, framing,
+// reconnects, time-outs and back-off.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "stratum/stratum.h"
+#include "tests/stratum/recorder.h"
+#include "tests/support/loopback_server.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using stratum_test::Recorder;
+using testing_support::LoopbackPeer;
+using testing_support::LoopbackServer;
+
+// Short pauses so a reconnect takes 30 ms instead of 3 s.
+tlm::Stratum::Timing fast_timing() {
+  tlm::Stratum::Timing t;
+  t.tick = 1ms;
+  return t;
+}
+
+tlm::Stratum::Config config(uint16_t port, const std::string& user = "RWallet.rig") {
+  return tlm::Stratum::Config{"127.0.0.1", port, user, "x", "Ilvo Varnel TLM/1.1.0"};
+}
+
+const std::string kPrefixLine = "{\"id\":1,\"result\":[null,\"0a0b0c0d\"],\"error\":null}\n";
+const std::string kTargetLine = "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[\"00ff\"]}\n";
+
+std::string job_line(const std::string& job) {
+  return "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"" + job + "\",\"04000100\",\"" +
+         std::string(64, '1') + "\",\"" + std::string(64, '2') + "\",\"" + std::string(64, '3') +
+         "\",\"5f5e1000\",\"1d00ffff\",true,\"0701\"]}\n";
+}
+
+// Accepts the client's next connection and reads its subscribe and authorize lines.
+LoopbackPeer accept_session(LoopbackServer& server) {
+  LoopbackPeer peer = server.accept();
+  std::string line;
+  EXPECT_TRUE(peer.valid());
+  EXPECT_TRUE(peer.read_line(line));
+  EXPECT_TRUE(peer.read_line(line));
+  return peer;
+}
+
+TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
+  LoopbackServer server;
+  tlm::Stratum client(fast_timing());
+  Recorder rec(client);
+  client.start(config(server.port(), "R\"w\\1"));
+
+  LoopbackPeer peer = server.accept();
+  ASSERT_TRUE(peer.valid());
+  std::string line;
+  ASSERT_TRUE(peer.read_line(line));
+  EXPECT_EQ(line, "{\"id\":1,\"method\":\"mining.subscribe\",\"params\":[\"Ilvo Varnel TLM/1.1.0\"]}");
+  ASSERT_TRUE(peer.read_line(line));
+  EXPECT_EQ(line, "{\"id\":2,\"method\":\"mining.authorize\",\"params\":[\"R\\\"w\\\\1\",\"x\"]}");
+  EXPECT_TRUE(client.connected);
+
+  // CR LF endings, an empty line, two lines in one write and one line in pieces.
+  ASSERT_TRUE(peer.send("{\"id\":2,\"result\":true,\"error\":null}\r\n\r\n" + kPrefixLine));
+  std::string job = job_line("job\\\"1\\\\");  // the id job"1\ as JSON text
+  ASSERT_TRUE(peer.send(job.substr(0, 100)));
+  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(peer.send(job.substr(100) + kTargetLine));
+  ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 1; }));
+  const tlm::Work first = rec.work_list()[0];
+  EXPECT_EQ(first.seq, 1u);
+  EXPECT_EQ(first.job_id, "job\"1\\");
+
+  client.submit(first.job_id, "5f5e1000", "00ff", "fd4005aa");
+  ASSERT_TRUE(peer.read_line(line));
+  EXPECT_EQ(line,
+            "{\"id\":10,\"method\":\"mining.submit\",\"params\":[\"R\\\"w\\\\1\",\"job\\\"1\\\\\",\"5f5e1000\","
+            "\"00ff\",\"fd4005aa\"]}");
+  ASSERT_TRUE(peer.send("{\"id\":10,\"result\":true,\"error\":null}\n"));
+  ASSERT_TRUE(rec.wait([&] { return rec.shares.size() == 1; }));
+
+  // A new connection publishes nothing until prefix, target and job are all new.
+  peer.close();
+  ASSERT_TRUE(rec.wait_message("disconnected, retrying"));
+  peer = accept_session(server);
+  ASSERT_TRUE(peer.send(job_line("job2") + kTargetLine));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(rec.work_list().size(), 1u);
+  ASSERT_TRUE(peer.send(kPrefixLine + kTargetLine));
+  ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 2; }));
+  const tlm::Work second = rec.work_list()[1];
+  EXPECT_EQ(second.seq, 2u);
+  EXPECT_EQ(second.job_id, "job2");
+
+  client.submit("job2", "5f5e1000", "00", "fd4005");
+  ASSERT_TRUE(peer.read_line(line));
+  EXPECT_EQ(line.substr(0, 9), "{\"id\":11,");
+  client.stop();
+  EXPECT_FALSE(client.connected);
+
+  const std::string where = "127.0.0.1:" + std::to_string(server.port());
+  EXPECT_EQ(rec.message_texts(), (std::vector<std::string>{"connected to " + where, "authorized",
+                                                           "disconnected, retrying", "connected to " + where}));
+}
+
+TEST(StratumConnection, ReconnectsOnRequestBadPrefixOverlongLineAndSilence) {
+  LoopbackServer server;
+  tlm::Stratum::Timing timing = fast_timing();
+  timing.silence = 300ms;
+  tlm::Stratum client(timing);
+  Recorder rec(client);
+  client.start(config(server.port()));
+
+  LoopbackPeer peer = accept_session(server);
+  ASSERT_TRUE(peer.send("{\"id\":null,\"method\":\"client.reconnect\",\"params\":[\"elsewhere\",1]}\n"));
+  ASSERT_TRUE(rec.wait_message("pool asked to reconnect"));
+  peer = accept_session(server);
+  ASSERT_TRUE(peer.send("{\"id\":1,\"result\":[null,\"0011223344556677\"],\"error\":null}\n"));
+  ASSERT_TRUE(rec.wait_message("unsupported subscribe answer from the pool"));
+  peer = accept_session(server);
+
+  // A 1 MiB line is still a line; more than 1 MiB without a line feed is not.
+  ASSERT_TRUE(peer.send(std::string(1048575, ' ') + "\n" + std::string(1048577, 'x')));
+  peer = accept_session(server);
+  EXPECT_EQ(rec.count("disconnected, retrying"), 3u);
+
+  // Bytes of an unfinished line keep the connection alive; silence ends it.
+  for (int i = 0; i < 4; ++i) {
+    std::this_thread::sleep_for(150ms);
+    ASSERT_TRUE(peer.send("{"));
+  }
+  EXPECT_EQ(rec.count("no data from the pool for 10 min, reconnecting"), 0u);
+  ASSERT_TRUE(rec.wait_message("no data from the pool for 10 min, reconnecting", 1, 3000));
+  peer = accept_session(server);
+  client.stop();
+  EXPECT_EQ(rec.count("disconnected, retrying"), 4u);
+}
+
+TEST(StratumConnection, BacksOffAfterFailedDials) {
+  tlm::Stratum client;  // production timing: the first waits are 1 s and 2 s
+  Recorder rec(client);
+  client.start(tlm::Stratum::Config{"pool.invalid", 3352, "u", "x", "a"});
+  ASSERT_TRUE(rec.wait_message("cannot resolve pool.invalid", 3, 6000));
+  auto start = std::chrono::steady_clock::now();
+  client.stop();
+  auto stop_time = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(stop_time, 400ms);  // one 100 ms tick, with room for a loaded machine
+  auto gap = [&](int i) { return rec.messages[i + 1].first - rec.messages[i].first; };
+  EXPECT_GE(gap(0), 1000ms);
+  EXPECT_LT(gap(0), 1500ms);
+  EXPECT_GE(gap(1), 2000ms);
+  EXPECT_LT(gap(1), 2500ms);
+  client.stop();  // again: nothing to do
+}
+
+TEST(StratumConnection, BackoffDoublesTo32ThenStaysAt30Seconds) {
+  uint16_t closed_port;
+  {
+    LoopbackServer gone;
+    closed_port = gone.port();
+  }
+  tlm::Stratum::Timing timing;
+  timing.tick = 2ms;  // a "second" of back-off is 20 ms here
+  tlm::Stratum client(timing);
+  Recorder rec(client);
+  client.start(config(closed_port));
+  const std::string refused = "cannot connect to 127.0.0.1:" + std::to_string(closed_port);
+  ASSERT_TRUE(rec.wait_message(refused, 9, 10000));
+  client.stop();
+  const int expected_seconds[] = {1, 2, 4, 8, 16, 32, 30, 30};
+  for (int i = 0; i < 8; ++i) {
+    auto gap = rec.messages[i + 1].first - rec.messages[i].first;
+    EXPECT_GE(gap, expected_seconds[i] * 20ms) << "wait " << i;
+    EXPECT_LT(gap, expected_seconds[i] * 30ms + 100ms) << "wait " << i;
+  }
+}
+
+TEST(StratumConnection, StopAndSubmitAreHarmlessWithoutAConnection) {
+  tlm::Stratum never_started;
+  never_started.stop();
+  never_started.stop();
+  Recorder rec(never_started);
+  never_started.submit("j", "00", "00", "00");
+  EXPECT_TRUE(rec.messages.empty());
+}
+
+// A pool that stops reading fills the socket until a send times out halfway
+// through a line. That connection must end: a later line would be glued to the
+// half line and the pool would misread everything after it.
+TEST(StratumConnection, HalfSentLineEndsTheConnection) {
+  LoopbackServer server;
+  tlm::Stratum::Timing timing = fast_timing();
+  timing.send_timeout = 50ms;
+  tlm::Stratum client(timing);
+  Recorder rec(client);
+  client.start(config(server.port()));
+  LoopbackPeer peer = accept_session(server);
+
+  const std::string solution(2694, 'a');
+  const auto give_up = std::chrono::steady_clock::now() + 3s;
+  while (rec.count("disconnected, retrying") == 0 && std::chrono::steady_clock::now() < give_up) {
+    client.submit("j", "5f5e1000", "00", solution);
+  }
+  ASSERT_TRUE(rec.wait_message("disconnected, retrying", 1, 1000));
+  client.stop();
+
+  bool closed = false;
+  std::string wire = peer.read_all(5000, &closed);
+  ASSERT_TRUE(closed);
+  size_t lines = 0;
+  for (size_t begin = 0; begin < wire.size();) {
+    size_t lf = wire.find('\n', begin);
+    std::string line = wire.substr(begin, lf == std::string::npos ? std::string::npos : lf - begin);
+    // Every line, and the cut-off tail, is exactly one request.
+    ASSERT_EQ(line.find("{\"id\":", 1), std::string::npos) << "line " << lines;
+    if (lf == std::string::npos) break;
+    begin = lf + 1;
+    ++lines;
+  }
+  EXPECT_GT(lines, 10u);
+}
+
+}  // namespace

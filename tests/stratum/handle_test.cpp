@@ -1,0 +1,160 @@
+// What the client makes of pool lines, fed straight to handle() without a socket.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "stratum/stratum.h"
+#include "tests/stratum/recorder.h"
+
+namespace {
+
+using stratum_test::Recorder;
+
+const std::string kVersion = "04000100";
+const std::string kTime = "5f5e1000";
+const std::string kBits = "1d00ffff";
+
+std::string hash_hex(char digit) { return std::string(64, digit); }
+
+// A mining.notify line; `fields` replaces the defaults from the front.
+std::string notify(const std::string& job, const std::string& version = kVersion,
+                   const std::string& solution = "0701", const std::string& clean = "true") {
+  return "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"" + job + "\",\"" + version + "\",\"" +
+         hash_hex('1') + "\",\"" + hash_hex('2') + "\",\"" + hash_hex('3') + "\",\"" + kTime + "\",\"" + kBits +
+         "\"," + clean + ",\"" + solution + "\"]}";
+}
+
+std::string set_target(const std::string& param) {
+  return "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[" + param + "]}";
+}
+
+const std::string kSubscribed = "{\"id\":1,\"result\":[null,\"a1b2c3d4\"],\"error\":null}";
+
+TEST(StratumHandle, PublishesOnlyOnceJobTargetAndPrefixAreKnownInAnyOrder) {
+  tlm::Stratum client;
+  Recorder rec(client);
+  client.handle(notify("j1"));
+  client.handle(set_target("\"ff\""));
+  EXPECT_TRUE(rec.works.empty());
+  client.handle(kSubscribed);  // the prefix alone publishes nothing
+  EXPECT_TRUE(rec.works.empty());
+  client.handle(set_target("\"ff\""));
+  client.handle(set_target("\"ff\""));
+  client.handle(notify("j2", "0A0b0C0d", std::string(2688, 'e'), "\"true\""));
+  ASSERT_EQ(rec.works.size(), 3u);
+  EXPECT_EQ(rec.works[0].seq, 1u);
+  EXPECT_EQ(rec.works[1].seq, 2u);  // same target again: a new publication of the same job
+  EXPECT_EQ(rec.works[1].job_id, "j1");
+  EXPECT_TRUE(rec.works[1].clean);
+
+  const tlm::Work& w = rec.works[2];
+  EXPECT_EQ(w.seq, 3u);
+  EXPECT_EQ(w.job_id, "j2");
+  EXPECT_EQ(w.ntime, kTime);
+  EXPECT_FALSE(w.clean);  // a string, even "true", is not the flag
+  const uint8_t head[] = {0x0a, 0x0b, 0x0c, 0x0d, 0x11};
+  EXPECT_EQ(memcmp(w.header, head, 5), 0);
+  EXPECT_EQ(w.header[35], 0x11);
+  EXPECT_EQ(w.header[36], 0x22);
+  EXPECT_EQ(w.header[68], 0x33);
+  EXPECT_EQ(w.header[99], 0x33);
+  const uint8_t tail[] = {0x5f, 0x5e, 0x10, 0x00, 0x1d, 0x00, 0xff, 0xff, 0xa1, 0xb2, 0xc3, 0xd4, 0x00};
+  EXPECT_EQ(memcmp(w.header + 100, tail, sizeof tail), 0);
+  EXPECT_EQ(w.header[139], 0);
+  EXPECT_EQ(w.extranonce1, (std::vector<uint8_t>{0xa1, 0xb2, 0xc3, 0xd4}));
+  EXPECT_EQ(w.solution[0], 0xee);
+  EXPECT_EQ(w.solution[1343], 0xee);
+  EXPECT_EQ(w.target[0], 0xff);
+  EXPECT_EQ(w.target[1], 0);
+  EXPECT_EQ(rec.works[0].solution[0], 0x07);  // short template: zero-filled on the right
+  EXPECT_EQ(rec.works[0].solution[1], 0x01);
+  EXPECT_EQ(rec.works[0].solution[2], 0x00);
+  EXPECT_TRUE(rec.messages.empty());
+}
+
+TEST(StratumHandle, TargetsAreRightAlignedBigEndianHex) {
+  tlm::Stratum client;
+  Recorder rec(client);
+  client.handle(kSubscribed);
+  client.handle(notify("j"));
+  client.handle(set_target("\"00000000ffff" + std::string(52, '0') + "\""));
+  client.handle(set_target("\"" + std::string(65, '0') + "\""));   // too long: ignored
+  client.handle(set_target("\"" + std::string(63, '0') + "g\""));  // not hex: ignored
+  client.handle(set_target(""));
+  client.handle("{\"id\":null,\"method\":\"mining.set_target\"}");
+  ASSERT_EQ(rec.works.size(), 1u);
+  const uint8_t* t = rec.works[0].target;
+  EXPECT_EQ(t[31] | t[30] | t[29] | t[28], 0);
+  EXPECT_EQ(t[27], 0xff);
+  EXPECT_EQ(t[26], 0xff);
+  EXPECT_EQ(t[25], 0);
+
+  client.handle(set_target("\"\""));  // empty and non-string texts read as all zeros
+  client.handle(set_target("7"));
+  ASSERT_EQ(rec.works.size(), 3u);
+  for (uint8_t b : rec.works[2].target) EXPECT_EQ(b, 0);
+}
+
+TEST(StratumHandle, RejectsJobsThatBreakAFieldRule) {
+  tlm::Stratum client;
+  Recorder rec(client);
+  client.handle(kSubscribed);
+  client.handle(set_target("\"ff\""));
+  std::string eight = notify("j");
+  eight.replace(eight.rfind(",\"0701\""), 7, "");
+  client.handle(eight);  // too few parameters: dropped silently
+  EXPECT_TRUE(rec.messages.empty());
+
+  client.handle(notify("j", "0400010"));
+  client.handle(notify("j", "0400010g"));
+  client.handle(notify("j", kVersion, std::string(2690, '0')));
+  client.handle(notify("j", kVersion, "070"));
+  client.handle(notify("j", kVersion, "07", "1"));  // a number as the flag is just false
+  EXPECT_EQ(rec.count("invalid job from the pool"), 4u);
+  ASSERT_EQ(rec.works.size(), 1u);
+  EXPECT_FALSE(rec.works[0].clean);
+}
+
+TEST(StratumHandle, RepliesToSubscribeAndAuthorize) {
+  tlm::Stratum client;
+  Recorder rec(client);
+  client.handle("{\"id\":1,\"result\":[null,\"0011223344556677\"],\"error\":null}");
+  client.handle("{\"id\":1,\"result\":[null,\"\"],\"error\":null}");
+  client.handle("{\"id\":1,\"result\":true,\"error\":null}");
+  client.handle("{\"id\":2,\"result\":true,\"error\":null}");
+  client.handle("{\"id\":2,\"result\":false,\"error\":[20,\"bad wallet\",null]}");
+  client.handle("{\"id\":2,\"result\":null,\"error\":\"banned\"}");
+  client.handle("{\"id\":2,\"result\":false,\"error\":[20]}");
+  client.handle("{\"id\":5,\"result\":true}");
+  client.handle("{\"id\":\"2\",\"result\":true}");
+  client.handle("[1,2]");
+  client.handle("not json");
+  client.handle("{\"method\":\"mining.ping\",\"id\":2,\"result\":true}");
+  EXPECT_EQ(rec.message_texts(),
+            (std::vector<std::string>{"unsupported subscribe answer from the pool",
+                                      "unsupported subscribe answer from the pool",
+                                      "unsupported subscribe answer from the pool", "authorized",
+                                      "login refused by the pool: bad wallet", "login refused by the pool: banned",
+                                      "login refused by the pool"}));
+}
+
+TEST(StratumHandle, ShareResultsForEveryIdFromTen) {
+  tlm::Stratum client;
+  Recorder rec(client);
+  client.handle("{\"id\":12,\"result\":true,\"error\":null}");
+  client.handle("{\"id\":11,\"result\":null,\"error\":[23,\"low difficulty share\",null]}");
+  client.handle("{\"id\":10.9,\"result\":\"true\",\"error\":\"stale\"}");
+  client.handle("{\"id\":1e15,\"error\":[23]}");
+  client.handle("{\"id\":9,\"result\":true}");
+  // Ids no request can have: negative, beyond 64 bits, infinite.
+  client.handle("{\"id\":-12,\"result\":true}");
+  client.handle("{\"id\":18446744073709551616,\"result\":true}");
+  client.handle("{\"id\":1e999,\"result\":true}");
+  client.handle("{\"id\":-1e999,\"result\":true}");
+  EXPECT_EQ(rec.shares, (std::vector<std::pair<bool, std::string>>{
+                            {true, ""}, {false, "low difficulty share"}, {false, "stale"}, {false, ""}}));
+  EXPECT_TRUE(rec.messages.empty());
+}
+
+}  // namespace

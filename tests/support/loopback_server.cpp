@@ -1,0 +1,115 @@
+#include "tests/support/loopback_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace testing_support {
+
+namespace {
+
+int ms_until(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+LoopbackPeer::~LoopbackPeer() { close(); }
+
+LoopbackPeer::LoopbackPeer(LoopbackPeer&& other) noexcept
+    : fd_(other.fd_), pending_(std::move(other.pending_)), eof_(other.eof_) {
+  other.fd_ = -1;
+}
+
+LoopbackPeer& LoopbackPeer::operator=(LoopbackPeer&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    pending_ = std::move(other.pending_);
+    eof_ = other.eof_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void LoopbackPeer::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool LoopbackPeer::send(const std::string& data) {
+  size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool LoopbackPeer::fill(int timeout_ms) {
+  if (fd_ < 0 || eof_) return false;
+  pollfd p{fd_, POLLIN, 0};
+  if (poll(&p, 1, timeout_ms) <= 0) return false;
+  char buf[16384];
+  ssize_t n = recv(fd_, buf, sizeof buf, 0);
+  if (n <= 0) {
+    eof_ = true;
+    return false;
+  }
+  pending_.append(buf, static_cast<size_t>(n));
+  return true;
+}
+
+bool LoopbackPeer::read_line(std::string& line, int timeout_ms) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    size_t lf = pending_.find('\n');
+    if (lf != std::string::npos) {
+      line = pending_.substr(0, lf);
+      pending_.erase(0, lf + 1);
+      return true;
+    }
+    if (!fill(ms_until(deadline))) return false;
+  }
+}
+
+std::string LoopbackPeer::read_all(int timeout_ms, bool* closed) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (fill(ms_until(deadline))) {
+  }
+  if (closed != nullptr) *closed = eof_;
+  std::string all = std::move(pending_);
+  pending_.clear();
+  return all;
+}
+
+LoopbackServer::LoopbackServer() {
+  fd_ = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd_, 16) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    return;  // port() stays 0 and accept() fails; the test sees both
+  }
+  port_ = ntohs(addr.sin_port);
+}
+
+LoopbackServer::~LoopbackServer() {
+  if (fd_ >= 0) close(fd_);
+}
+
+LoopbackPeer LoopbackServer::accept(int timeout_ms) {
+  pollfd p{fd_, POLLIN, 0};
+  if (fd_ < 0 || poll(&p, 1, timeout_ms) <= 0) return LoopbackPeer();
+  return LoopbackPeer(::accept(fd_, nullptr, nullptr));
+}
+
+}  // namespace testing_support

@@ -1,0 +1,60 @@
+// A scripted TCP peer on 127.0.0.1 for tests of network clients: the test accepts
+// connections and reads and writes lines itself, with every wait bounded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace testing_support {
+
+// One accepted connection. Closed on destruction.
+class LoopbackPeer {
+ public:
+  LoopbackPeer() = default;
+  explicit LoopbackPeer(int fd) : fd_(fd) {}
+  ~LoopbackPeer();
+  LoopbackPeer(LoopbackPeer&& other) noexcept;
+  LoopbackPeer& operator=(LoopbackPeer&& other) noexcept;
+  LoopbackPeer(const LoopbackPeer&) = delete;
+  LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+  bool valid() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+  // Writes all of `data` as it is (add the line feed yourself); false on error.
+  bool send(const std::string& data);
+  // The next line without its line feed; false if none arrives within timeout_ms
+  // or the peer closes first.
+  bool read_line(std::string& line, int timeout_ms = 3000);
+  // Everything received until the peer closes or timeout_ms passes, after any
+  // buffered text; `closed` tells which.
+  std::string read_all(int timeout_ms, bool* closed = nullptr);
+  void close();
+
+ private:
+  // Waits up to timeout_ms for more bytes; false on time-out, close or error.
+  bool fill(int timeout_ms);
+
+  int fd_ = -1;
+  std::string pending_;
+  bool eof_ = false;
+};
+
+// A listening socket on 127.0.0.1 with a port picked by the system.
+class LoopbackServer {
+ public:
+  LoopbackServer();
+  ~LoopbackServer();
+  LoopbackServer(const LoopbackServer&) = delete;
+  LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+  uint16_t port() const { return port_; }
+  // The next connection, or an invalid peer when none comes within timeout_ms.
+  LoopbackPeer accept(int timeout_ms = 5000);
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,44 @@
+// tlm-testpool: a Stratum pool on 127.0.0.1 that hands out jobs, checks shares
+// with the reference hash and can misbehave on request, for trying and testing
+// the miner without a real pool.
+#include <csignal>
+#include <cstdio>
+
+#include "hash/verushash.h"
+#include "tools/tlm-testpool/pool_options.h"
+#include "tools/tlm-testpool/pool_server.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void on_signal(int) { g_stop = 1; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testpool::PoolOptions options;
+  std::string error;
+  if (!testpool::parse_pool_options(argc, argv, options, error)) {
+    if (error.empty()) {
+      fputs(testpool::pool_usage(), stdout);
+      return 0;
+    }
+    fprintf(stderr, "tlm-testpool: %s\n%s", error.c_str(), testpool::pool_usage());
+    return 1;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  testpool::PoolServer server(options, vh_oracle);
+  if (!server.listen()) return 1;
+  server.run(g_stop);
+  if (!options.summary_file.empty() && !server.summary().write(options.summary_file)) {
+    fprintf(stderr, "tlm-testpool: cannot write %s\n", options.summary_file.c_str());
+    return 1;
+  }
+  return 0;
+}

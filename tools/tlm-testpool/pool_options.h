@@ -1,0 +1,36 @@
+// Command line of tlm-testpool.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace testpool {
+
+struct PoolOptions {
+  uint16_t port = 0;             // 0: let the system pick a free port
+  int prefix_bytes = 4;          // nonce prefix size per connection, 1..7
+  double difficulty = 250000;    // about one share every 3 s at 1.5 MH/s
+  double job_interval = 30;      // seconds between jobs
+  double seconds = 0;            // stop after this long; 0 runs until a signal
+  std::string summary_file;      // JSON summary written on stop, when set
+  std::string refuse_login;      // refuse every login with this reason, when set
+
+  // Fault modes for testing miners.
+  int close_after = 0;           // close each connection after sending this many lines
+  bool garbage = false;          // send junk lines between the real ones
+  bool overlong_line = false;    // after the first job, send more than 1 MiB without a line feed
+  bool silent = false;           // after the first job, send nothing more
+  bool send_reconnect = false;   // after the first job, ask the miner to reconnect
+  bool split_writes = false;     // write every line in pieces of a few bytes
+  double retarget_interval = 0;  // seconds between target changes without a new job
+  bool reject_all = false;       // answer every share with a rejection
+};
+
+// Fills `opts` from the arguments. On a usage error returns false with a message
+// in `error`; "--help" returns false with an empty `error`.
+bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, std::string& error);
+
+// The option list printed by --help and after a usage error.
+const char* pool_usage();
+
+}  // namespace testpool

@@ -1,0 +1,396 @@
+#include "tools/tlm-testpool/pool_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "json/json.h"
+#include "stratum/hex.h"
+
+namespace testpool {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using ilvo::Json;
+
+constexpr size_t kMaxConnections = 256;
+constexpr size_t kMaxLine = 65536;          // a submit is under 3 KiB
+constexpr size_t kMaxQueued = 8u << 20;     // a miner that stops reading is dropped
+constexpr size_t kSplitPiece = 7;           // bytes per write with --split-writes
+constexpr size_t kOverlong = 1048576 + 1024;
+constexpr size_t kKeptJobs = 3;             // shares for older jobs are stale
+
+// Lines a broken pool might send; none of them may change a sound client's state.
+const char* const kJunk[] = {
+    "this is not json",
+    "[1,2,3]",
+    "{\"id\":2,\"result\"",
+    "{}",
+    "\x01\x02\xff\xfe binary",
+    "{\"id\":null,\"method\":\"mining.unknown\",\"params\":[]}",
+    "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"short\"]}",
+    "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[\"zz\"]}",
+    "{\"id\":null,\"method\":\"mining.set_target\",\"params\":{}}",
+    "{\"id\":\"12\",\"result\":true,\"error\":null}",
+    "{\"id\":-12,\"result\":true,\"error\":null}",
+    "{\"id\":1e999,\"result\":true,\"error\":null}",
+    "{\"id\":3,\"result\":true,\"error\":null}",
+    "{\"method\":17,\"id\":9}",
+    "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]",
+};
+
+void log_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+void log_line(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  vprintf(fmt, args);
+  va_end(args);
+  putchar('\n');
+  fflush(stdout);
+}
+
+// Untrusted text (worker names, job ids) printed on one line.
+std::string printable(const std::string& s) { return ilvo::json_escape(s); }
+
+// The request's id as JSON text for the reply.
+std::string id_text(const Json* id) {
+  if (id == nullptr) return "null";
+  if (id->type == Json::String) return "\"" + ilvo::json_escape(id->text) + "\"";
+  if (id->type != Json::Number || !std::isfinite(id->number)) return "null";
+  char buf[32];
+  if (id->number == std::floor(id->number) && std::fabs(id->number) < 9007199254740992.0) {
+    snprintf(buf, sizeof buf, "%.0f", id->number);
+  } else {
+    snprintf(buf, sizeof buf, "%.17g", id->number);
+  }
+  return buf;
+}
+
+std::string error_reply(const std::string& id, int code, const std::string& reason) {
+  return "{\"id\":" + id + ",\"result\":null,\"error\":[" + std::to_string(code) + ",\"" +
+         ilvo::json_escape(reason) + "\",null]}";
+}
+
+const std::string& text_of(const Json& v) {
+  static const std::string kEmpty;
+  return v.type == Json::String ? v.text : kEmpty;
+}
+
+}  // namespace
+
+struct PoolServer::Connection {
+  int fd = -1;
+  uint64_t number = 0;
+  std::vector<uint8_t> prefix;
+  std::string in;
+  std::string out;
+  size_t out_pos = 0;  // bytes of `out` already written
+  std::string worker;
+  bool authorized = false;
+  bool first_job_sent = false;
+  bool muted = false;    // --silent, after the first job
+  bool closing = false;  // close once `out` is written
+  bool dead = false;
+  int lines_sent = 0;
+  size_t junk_next = 0;
+  uint8_t target[32] = {};
+};
+
+PoolServer::PoolServer(const PoolOptions& options, HashFn hash) : options_(options), hash_(hash) {}
+
+PoolServer::~PoolServer() {
+  for (auto& c : connections_) {
+    if (!c->dead) close(c->fd);
+  }
+  if (listen_fd_ >= 0) close(listen_fd_);
+}
+
+bool PoolServer::listen() {
+  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int one = 1;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(options_.port);
+  socklen_t len = sizeof addr;
+  if (listen_fd_ < 0 || setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+      bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(listen_fd_, 64) != 0 ||
+      getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    log_line("cannot listen on 127.0.0.1:%u: %s", options_.port, strerror(errno));
+    return false;
+  }
+  log_line("listening on 127.0.0.1:%u", ntohs(addr.sin_port));
+  return true;
+}
+
+void PoolServer::run(const volatile sig_atomic_t& stop) {
+  const auto start = Clock::now();
+  const auto job_every = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.job_interval));
+  const auto retarget_every =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.retarget_interval));
+  auto next_job = start + job_every;
+  auto next_retarget = start + retarget_every;
+  new_job();
+
+  while (!stop) {
+    const auto now = Clock::now();
+    if (options_.seconds > 0 && now - start >= std::chrono::duration<double>(options_.seconds)) break;
+    if (now >= next_job) {
+      new_job();
+      next_job = std::max(next_job + job_every, now);
+    }
+    if (options_.retarget_interval > 0 && now >= next_retarget) {
+      retarget();
+      next_retarget = std::max(next_retarget + retarget_every, now);
+    }
+
+    std::vector<pollfd> fds{{listen_fd_, POLLIN, 0}};
+    for (const auto& c : connections_) {
+      fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out_pos < c->out.size() ? POLLOUT : 0)), 0});
+    }
+    int ready = poll(fds.data(), fds.size(), 100);
+    if (ready < 0 && errno != EINTR) {
+      log_line("poll failed: %s", strerror(errno));
+      break;
+    }
+    if (ready > 0) {
+      // Connections accepted below are appended, so the indices still match fds.
+      for (size_t i = 1; i < fds.size(); ++i) {
+        Connection& c = *connections_[i - 1];
+        if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) read_from(c);
+        if (!c.dead && (fds[i].revents & POLLOUT)) flush(c);
+      }
+      if (fds[0].revents & POLLIN) accept_all();
+    }
+    std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) { return c->dead; });
+  }
+  log_line("stopped");
+}
+
+void PoolServer::accept_all() {
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;  // EAGAIN once the backlog is empty; anything else waits for the next poll
+    if (connections_.size() >= kMaxConnections) {
+      close(fd);
+      log_line("connection refused: %zu miners connected", connections_.size());
+      continue;
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto c = std::make_unique<Connection>();
+    c->fd = fd;
+    c->number = ++connection_count_;
+    ++summary_.connections;
+    difficulty_to_target(hard_target_ ? 2 * options_.difficulty : options_.difficulty, c->target);
+    char addr[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+    log_line("connection %llu from %s:%u", static_cast<unsigned long long>(c->number), addr, ntohs(peer.sin_port));
+    connections_.push_back(std::move(c));
+  }
+}
+
+void PoolServer::read_from(Connection& c) {
+  char buf[16384];
+  ssize_t got = recv(c.fd, buf, sizeof buf, 0);
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (got <= 0) {
+    close_connection(c, got == 0 ? "closed by the miner" : "read error");
+    return;
+  }
+  c.in.append(buf, static_cast<size_t>(got));
+  size_t begin = 0;
+  for (size_t lf; !c.dead && (lf = c.in.find('\n', begin)) != std::string::npos; begin = lf + 1) {
+    std::string line = c.in.substr(begin, lf - begin);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) handle_line(c, line);
+  }
+  c.in.erase(0, begin);
+  if (!c.dead && c.in.size() > kMaxLine) close_connection(c, "line too long");
+}
+
+void PoolServer::handle_line(Connection& c, const std::string& line) {
+  Json root;
+  if (!Json::parse(line, root) || root.type != Json::Object) {
+    log_line("connection %llu: not a JSON object", static_cast<unsigned long long>(c.number));
+    return;
+  }
+  const std::string id = id_text(root.find("id"));
+  const std::string method = root.str("method", "");
+  const Json* params = root.find("params");
+  if (method == "mining.subscribe") {
+    on_subscribe(c, id);
+  } else if (method == "mining.authorize") {
+    on_authorize(c, id, params);
+  } else if (method == "mining.submit") {
+    on_submit(c, id, params);
+  } else if (!method.empty()) {
+    send(c, error_reply(id, 20, "unsupported method"));
+  }
+}
+
+void PoolServer::on_subscribe(Connection& c, const std::string& id) {
+  if (c.prefix.empty()) {
+    // An odd multiplier keeps prefixes distinct for 2^(8n) connections.
+    static const uint64_t kSeed = static_cast<uint64_t>(time(nullptr));
+    uint64_t v = c.number * 0x9E3779B97F4A7C15ull + kSeed;
+    for (int i = options_.prefix_bytes - 1; i >= 0; --i, v >>= 8) {
+      c.prefix.insert(c.prefix.begin(), static_cast<uint8_t>(v));
+    }
+  }
+  const std::string prefix = tlm::bin_to_hex(c.prefix.data(), c.prefix.size());
+  log_line("subscribe %llu prefix %s", static_cast<unsigned long long>(c.number), prefix.c_str());
+  send(c, "{\"id\":" + id + ",\"result\":[\"session-" + std::to_string(c.number) + "\",\"" + prefix +
+              "\"],\"error\":null}");
+}
+
+void PoolServer::on_authorize(Connection& c, const std::string& id, const Json* params) {
+  c.worker = params != nullptr && params->type == Json::Array && !params->items.empty()
+                 ? text_of(params->items[0])
+                 : std::string();
+  const unsigned long long n = c.number;
+  if (!options_.refuse_login.empty()) {
+    log_line("login refused %llu worker \"%s\"", n, printable(c.worker).c_str());
+    send(c, "{\"id\":" + id + ",\"result\":false,\"error\":[24,\"" + ilvo::json_escape(options_.refuse_login) +
+                "\",null]}");
+    return;
+  }
+  log_line("authorized %llu worker \"%s\"", n, printable(c.worker).c_str());
+  c.authorized = true;
+  send(c, "{\"id\":" + id + ",\"result\":true,\"error\":null}");
+  send(c, set_target_line(c.target));
+  send_job(c);
+}
+
+void PoolServer::on_submit(Connection& c, const std::string& id, const Json* params) {
+  const unsigned long long n = c.number;
+  bool well_formed = params != nullptr && params->type == Json::Array && params->items.size() >= 5;
+  for (size_t i = 0; well_formed && i < 5; ++i) well_formed = params->items[i].type == Json::String;
+  const std::string worker = well_formed ? params->items[0].text : c.worker;
+  const std::string job_id = well_formed ? params->items[1].text : std::string();
+
+  Verdict v;
+  if (!c.authorized) {
+    v.code = 24;
+    v.reason = "unauthorized worker";
+  } else if (!well_formed) {
+    v.code = 20;
+    v.reason = "malformed share";
+  } else if (options_.reject_all) {
+    v.code = 20;
+    v.reason = "rejected for testing";
+  } else {
+    IssuedJob* issued = nullptr;
+    for (IssuedJob& j : jobs_) {
+      if (j.job.id == job_id) issued = &j;
+    }
+    const std::vector<Json>& p = params->items;
+    std::set<std::string> unknown_job;  // check_share rejects before using it
+    v = check_share(issued ? &issued->job : nullptr, c.prefix, p[2].text, p[3].text, p[4].text, c.target, hash_,
+                    issued ? issued->seen : unknown_job);
+  }
+  summary_.count(worker, v.accepted, v.reason);
+  if (v.accepted) {
+    log_line("share accepted %llu worker \"%s\" job \"%s\" hash %s", n, printable(worker).c_str(),
+             printable(job_id).c_str(), tlm::bin_to_hex(v.hash, 32).c_str());
+    send(c, "{\"id\":" + id + ",\"result\":true,\"error\":null}");
+  } else {
+    log_line("share rejected %llu worker \"%s\" job \"%s\": %s", n, printable(worker).c_str(),
+             printable(job_id).c_str(), v.reason.c_str());
+    send(c, error_reply(id, v.code, v.reason));
+  }
+}
+
+void PoolServer::new_job() {
+  IssuedJob issued;
+  issued.job = make_job(++job_count_, static_cast<uint32_t>(time(nullptr)));
+  jobs_.push_back(std::move(issued));
+  if (jobs_.size() > kKeptJobs) jobs_.pop_front();
+  log_line("job %s", jobs_.back().job.id.c_str());
+  for (auto& c : connections_) {
+    if (c->authorized) send_job(*c);
+  }
+}
+
+void PoolServer::retarget() {
+  hard_target_ = !hard_target_;
+  const double difficulty = hard_target_ ? 2 * options_.difficulty : options_.difficulty;
+  log_line("target difficulty %g", difficulty);
+  for (auto& c : connections_) {
+    difficulty_to_target(difficulty, c->target);
+    if (c->authorized) send(*c, set_target_line(c->target));
+  }
+}
+
+void PoolServer::send_job(Connection& c) {
+  send(c, notify_line(jobs_.back().job));
+  if (c.first_job_sent) return;
+  c.first_job_sent = true;
+  if (options_.overlong_line && !c.muted && !c.closing) {
+    log_line("connection %llu: sending an overlong line", static_cast<unsigned long long>(c.number));
+    c.out.append(kOverlong, 'x');
+    flush(c);
+  }
+  if (options_.send_reconnect) send(c, "{\"id\":null,\"method\":\"client.reconnect\",\"params\":[]}");
+  if (options_.silent) c.muted = true;
+}
+
+void PoolServer::send(Connection& c, const std::string& line) {
+  if (c.dead || c.closing || c.muted) return;
+  if (options_.garbage) {
+    c.out += kJunk[c.junk_next++ % (sizeof kJunk / sizeof kJunk[0])];
+    c.out += '\n';
+  }
+  c.out += line;
+  c.out += '\n';
+  if (options_.close_after > 0 && ++c.lines_sent >= options_.close_after) c.closing = true;
+  flush(c);
+}
+
+void PoolServer::flush(Connection& c) {
+  while (!c.dead && c.out_pos < c.out.size()) {
+    size_t piece = c.out.size() - c.out_pos;
+    if (options_.split_writes && piece > kSplitPiece) piece = kSplitPiece;
+    ssize_t sent = ::send(c.fd, c.out.data() + c.out_pos, piece, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (sent <= 0) {
+      close_connection(c, "write error");
+      return;
+    }
+    c.out_pos += static_cast<size_t>(sent);
+  }
+  if (c.out_pos == c.out.size()) {
+    c.out.clear();
+    c.out_pos = 0;
+    if (c.closing) close_connection(c, "closed after the configured number of lines");
+  } else if (c.out.size() - c.out_pos > kMaxQueued) {
+    close_connection(c, "the miner is not reading");
+  }
+}
+
+void PoolServer::close_connection(Connection& c, const char* why) {
+  if (c.dead) return;
+  close(c.fd);
+  c.dead = true;
+  log_line("disconnected %llu: %s", static_cast<unsigned long long>(c.number), why);
+}
+
+}  // namespace testpool

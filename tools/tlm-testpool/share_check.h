@@ -1,0 +1,34 @@
+// The checks a pool makes on a mining.submit before it credits the share.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tools/tlm-testpool/job.h"
+
+namespace testpool {
+
+// The reference VerusHash 2.2 of a whole 1487-byte header.
+using HashFn = void (*)(uint8_t out[32], const uint8_t header[1487]);
+
+struct Verdict {
+  bool accepted = false;
+  int code = 0;        // Stratum error code when rejected
+  std::string reason;  // "low difficulty share", "duplicate share", ...
+  uint8_t hash[32] = {};  // the share's hash, when it got as far as hashing
+};
+
+// True when `hash` <= `target`, both little-endian 256-bit numbers.
+bool meets_target(const uint8_t hash[32], const uint8_t target[32]);
+
+// Checks one submission for `job` (null when the job id is unknown) from a
+// connection with nonce prefix `prefix`: the time text, the nonce and solution
+// texts, that the solution keeps the job's template outside the miner's tail,
+// that the share is new (remembered in `seen`) and that its hash meets `target`.
+Verdict check_share(const Job* job, const std::vector<uint8_t>& prefix, const std::string& ntime,
+                    const std::string& nonce, const std::string& solution, const uint8_t target[32], HashFn hash,
+                    std::set<std::string>& seen);
+
+}  // namespace testpool
