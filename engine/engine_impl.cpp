@@ -239,24 +239,23 @@ inline uint64_t run_step(Lane* lane, int s) {
 // The lanes grouped by the branch of their next step.
 struct Buckets {
   Lane* lanes[kBranches][kTlmMaxLanes];
-  int count[kBranches];
-};
+  Lane** end[kBranches];  // one past the last lane filed under each branch
 
-// Files a lane whose accumulator's low word is sel under the branch sel selects.
-inline void add(Buckets* buckets, Lane* lane, uint64_t sel) {
-  int b = int(sel >> 2) & 7;
-  buckets->lanes[b][buckets->count[b]++] = lane;
-}
+  void clear() {
+    for (int b = 0; b < kBranches; ++b) end[b] = lanes[b];
+  }
+  // Files a lane whose accumulator's low word is sel under the branch sel selects.
+  void add(Lane* lane, uint64_t sel) { *end[(sel >> 2) & 7]++ = lane; }
+};
 
 // Runs one step for the lanes of one bucket and files each lane under the branch
 // of its next step.
 template <int kBranch>
 inline void run_bucket(const Buckets& now, int s, Buckets* next) {
-  const int n = now.count[kBranch];
-  Lane* const* lanes = now.lanes[kBranch];
-  for (int i = 0; i < n; ++i) {
-    Lane* lane = lanes[i];
-    add(next, lane, run_step<kBranch>(lane, s));
+  Lane* const* const end = now.end[kBranch];
+  for (Lane* const* it = now.lanes[kBranch]; it != end; ++it) {
+    Lane* lane = *it;
+    next->add(lane, run_step<kBranch>(lane, s));
   }
 }
 
@@ -264,15 +263,15 @@ inline void run_bucket(const Buckets& now, int s, Buckets* next) {
 // files the lanes for the next one, so the accumulators are not read twice.
 void mix_lanes(uint8_t* scratch, int lanes) {
   Buckets table[2];
-  for (int b = 0; b < kBranches; ++b) table[0].count[b] = 0;
+  table[0].clear();
   for (int i = 0; i < lanes; ++i) {
     Lane* lane = lane_at(scratch, i);
-    add(&table[0], lane, low64(load(&lane->acc)));
+    table[0].add(lane, low64(load(&lane->acc)));
   }
   for (int s = 0; s < kSteps; ++s) {
     const Buckets& now = table[s & 1];
     Buckets* next = &table[(s + 1) & 1];
-    for (int b = 0; b < kBranches; ++b) next->count[b] = 0;
+    next->clear();
     run_bucket<0>(now, s, next);
     run_bucket<1>(now, s, next);
     run_bucket<2>(now, s, next);
