@@ -111,9 +111,9 @@ struct Step {
   __m128i B, O;
   __m128i acc;
 
-  Step(Lane* lane, int s) {
+  Step(Lane* lane, uint64_t selector, int s) {
     acc = load(&lane->acc);
-    sel = low64(acc);
+    sel = selector;
     P = &lane->key[(sel >> 5) & kWordMask];
     X = &lane->key[(sel >> 32) & kWordMask];
     lane->moves[2 * s] = P;
@@ -128,8 +128,8 @@ struct Step {
 // The eight branches. Each reads every key word it needs before its first store;
 // where P and X are the same word the later store is the one that stays.
 template <int kBranch>
-inline uint64_t run_step(Lane* lane, int s) {
-  Step t(lane, s);
+inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
+  Step t(lane, sel, s);
   __m128i acc = t.acc;
   if constexpr (kBranch == 0) {
     acc = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(t.x, t.O)));
@@ -236,26 +236,33 @@ inline uint64_t run_step(Lane* lane, int s) {
   return low64(acc);
 }
 
-// The lanes grouped by the branch of their next step.
+// The lanes grouped by the branch of their next step. Each entry keeps the lane's
+// selector too, so that the step can compute its addresses without waiting for
+// the accumulator to come back from memory.
+struct Entry {
+  Lane* lane;
+  uint64_t sel;  // low 64 bits of the lane's accumulator
+};
+
 struct Buckets {
-  Lane* lanes[kBranches][kTlmMaxLanes];
-  Lane** end[kBranches];  // one past the last lane filed under each branch
+  Entry entries[kBranches][kTlmMaxLanes];
+  Entry* end[kBranches];  // one past the last lane filed under each branch
 
   void clear() {
-    for (int b = 0; b < kBranches; ++b) end[b] = lanes[b];
+    for (int b = 0; b < kBranches; ++b) end[b] = entries[b];
   }
-  // Files a lane whose accumulator's low word is sel under the branch sel selects.
-  void add(Lane* lane, uint64_t sel) { *end[(sel >> 2) & 7]++ = lane; }
+  // Files a lane under the branch its selector picks.
+  void add(Lane* lane, uint64_t sel) { *end[(sel >> 2) & 7]++ = Entry{lane, sel}; }
 };
 
 // Runs one step for the lanes of one bucket and files each lane under the branch
 // of its next step.
 template <int kBranch>
 inline void run_bucket(const Buckets& now, int s, Buckets* next) {
-  Lane* const* const end = now.end[kBranch];
-  for (Lane* const* it = now.lanes[kBranch]; it != end; ++it) {
-    Lane* lane = *it;
-    next->add(lane, run_step<kBranch>(lane, s));
+  const Entry* const end = now.end[kBranch];
+  for (const Entry* it = now.entries[kBranch]; it != end; ++it) {
+    Lane* lane = it->lane;
+    next->add(lane, run_step<kBranch>(lane, it->sel, s));
   }
 }
 
