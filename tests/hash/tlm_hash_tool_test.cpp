@@ -1,0 +1,77 @@
+// The tlm-hash tool as a user runs it: headers as hex in, hashes out, and bad
+// lines reported by number without stopping the others.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "hash/known_answer.h"
+#include "tests/support/process.h"
+
+namespace {
+
+using testing_support::ProcessResult;
+using testing_support::run_process;
+
+std::string hex(const uint8_t* p, size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; i++) {
+    s += kDigits[p[i] >> 4];
+    s += kDigits[p[i] & 15];
+  }
+  return s;
+}
+
+const std::string kHeaderHex = hex(kat_hdr, 1487);
+const std::string kHashLine = hex(kat_hash, 32) + "\n";
+
+// Runs tlm-hash with `input` on its standard input.
+ProcessResult run_with_input(const std::string& input) {
+  const std::string path =
+      ::testing::TempDir() + "tlm_hash_input_" + std::to_string(getpid()) + ".txt";
+  std::ofstream(path, std::ios::binary) << input;
+  ProcessResult r = run_process({"/bin/sh", "-c", "exec \"$0\" < \"$1\"", TLM_HASH_BINARY, path});
+  std::remove(path.c_str());
+  return r;
+}
+
+TEST(TlmHashTool, HashesTheKnownAnswerHeader) {
+  ProcessResult r = run_process({TLM_HASH_BINARY, kHeaderHex, kHeaderHex});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, kHashLine + kHashLine);
+  EXPECT_EQ(r.err, "");
+
+  std::string upper = kHeaderHex;
+  for (char& c : upper) c = static_cast<char>(toupper(c));
+  r = run_with_input(" \t" + upper + "\r\n");  // surrounding white space is ignored
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, kHashLine);
+
+  r = run_process({TLM_HASH_BINARY});  // empty standard input: nothing to do
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(TlmHashTool, BadLinesAreNamedAndSkipped) {
+  std::string non_hex = kHeaderHex;
+  non_hex[100] = 'g';
+  ProcessResult r = run_with_input(kHeaderHex + "\n" + "abc\n" + non_hex + "\n" + kHeaderHex +
+                                   "00\n" + kHeaderHex + "\n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, kHashLine + kHashLine);
+  EXPECT_EQ(r.err,
+            "tlm-hash: line 2: expected 2974 hex digits, got 3 characters\n"
+            "tlm-hash: line 3: not a hex digit at character 101\n"
+            "tlm-hash: line 4: expected 2974 hex digits, got 2976 characters\n");
+
+  r = run_process({TLM_HASH_BINARY, "xyz", kHeaderHex});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, kHashLine);
+  EXPECT_EQ(r.err, "tlm-hash: argument 1: expected 2974 hex digits, got 3 characters\n");
+}
+
+}  // namespace
