@@ -300,8 +300,14 @@ void finish_lane(const uint8_t* job, Lane* lane, __m128i out[4]) {
   // Block bytes 47..63 are I, I and I's low byte: byte 15 of word 2, then word 3.
   block[2] = _mm_insert_epi8(load(&lane->tail), int(i & 0xFF), 15);
   block[3] = _mm_set1_epi64x(int64_t((i >> 8) | (i << 56)));
-  for (int j = 0; j < 4; ++j) out[j] = block[j];
-  haraka512_words(out[0], out[1], out[2], out[3], &lane->key[i & kWordMask]);
+  // Work on locals: out may alias the key as far as the compiler knows, which
+  // would force every round's states out to memory.
+  __m128i s0 = block[0], s1 = block[1], s2 = block[2], s3 = block[3];
+  haraka512_words(s0, s1, s2, s3, &lane->key[i & kWordMask]);
+  out[0] = s0;
+  out[1] = s1;
+  out[2] = s2;
+  out[3] = s3;
 }
 
 // Puts back every key word the 32 steps changed.
