@@ -10,6 +10,14 @@
 // accumulator selects, and each group runs its branch in a tight loop. A lane's
 // steps form one long dependency chain, so running many independent lanes per
 // loop lets the processor overlap their latencies.
+//
+// Where the per-branch code differs in form from a one-lane-at-a-time hash, it
+// computes the same values more cheaply: each lane is filed for its next step as
+// soon as its step ends, together with its selector; the carry-less squares of the
+// buffer words come from the lane record; the looped branches compute both
+// alternatives of each pass and keep one by mask, without branching on the
+// selector bits; and the key restore finds each pristine word at a fixed distance
+// from the lane's word.
 
 #include <immintrin.h>
 #include <stddef.h>
