@@ -244,57 +244,57 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
   return low64(acc);
 }
 
-// The lanes grouped by the branch of their next step. Each entry keeps the lane's
-// selector too, so that the step can compute its addresses without waiting for
-// the accumulator to come back from memory.
-struct Entry {
-  Lane* lane;
-  uint64_t sel;  // low 64 bits of the lane's accumulator
-};
+// Every lane's next branch and selector (the low 64 bits of its accumulator, kept
+// here so that a step can compute its addresses without waiting for the
+// accumulator to come back from memory).
+struct LaneTable {
+  alignas(16) uint8_t branch[kTlmMaxLanes];  // 0xFF for lanes not in use
+  uint64_t sel[kTlmMaxLanes];
 
-struct Buckets {
-  Entry entries[kBranches][kTlmMaxLanes];
-  Entry* end[kBranches];  // one past the last lane filed under each branch
-
-  void clear() {
-    for (int b = 0; b < kBranches; ++b) end[b] = entries[b];
+  void set(int i, uint64_t s) {
+    sel[i] = s;
+    branch[i] = uint8_t((s >> 2) & 7);
   }
-  // Files a lane under the branch its selector picks.
-  void add(Lane* lane, uint64_t sel) { *end[(sel >> 2) & 7]++ = Entry{lane, sel}; }
+  // The lanes that take branch b, as a bit set (bit i for lane i).
+  uint64_t taking(int b, int vectors) const {
+    const __m128i want = _mm_set1_epi8(char(b));
+    uint64_t set = 0;
+    for (int v = 0; v < vectors; ++v) {
+      const __m128i same = _mm_cmpeq_epi8(load(branch + 16 * v), want);
+      set |= uint64_t(uint32_t(_mm_movemask_epi8(same))) << (16 * v);
+    }
+    return set;
+  }
 };
 
-// Runs one step for the lanes of one bucket and files each lane under the branch
-// of its next step.
+// Runs one step for the lanes in the bit set, in lane order.
 template <int kBranch>
-inline void run_bucket(const Buckets& now, int s, Buckets* next) {
-  const Entry* const end = now.end[kBranch];
-  for (const Entry* it = now.entries[kBranch]; it != end; ++it) {
-    Lane* lane = it->lane;
-    next->add(lane, run_step<kBranch>(lane, it->sel, s));
+inline void run_bucket(uint8_t* scratch, LaneTable* table, uint64_t lanes, int s) {
+  while (lanes != 0) {
+    const int i = __builtin_ctzll(lanes);
+    lanes &= lanes - 1;
+    table->set(i, run_step<kBranch>(lane_at(scratch, i), table->sel[i], s));
   }
 }
 
-// The 32 mixing steps for every lane, grouped by branch at each step. Each step
-// files the lanes for the next one, so the accumulators are not read twice.
+// The 32 mixing steps for every lane, grouped by branch at each step: all lanes
+// of one branch run in one loop.
 void mix_lanes(uint8_t* scratch, int lanes) {
-  Buckets table[2];
-  table[0].clear();
-  for (int i = 0; i < lanes; ++i) {
-    Lane* lane = lane_at(scratch, i);
-    table[0].add(lane, low64(load(&lane->acc)));
-  }
+  LaneTable table;
+  for (int i = 0; i < kTlmMaxLanes; ++i) table.branch[i] = 0xFF;
+  for (int i = 0; i < lanes; ++i) table.set(i, low64(load(&lane_at(scratch, i)->acc)));
+  const int vectors = (lanes + 15) / 16;
   for (int s = 0; s < kSteps; ++s) {
-    const Buckets& now = table[s & 1];
-    Buckets* next = &table[(s + 1) & 1];
-    next->clear();
-    run_bucket<0>(now, s, next);
-    run_bucket<1>(now, s, next);
-    run_bucket<2>(now, s, next);
-    run_bucket<3>(now, s, next);
-    run_bucket<4>(now, s, next);
-    run_bucket<5>(now, s, next);
-    run_bucket<6>(now, s, next);
-    run_bucket<7>(now, s, next);
+    uint64_t bucket[kBranches];
+    for (int b = 0; b < kBranches; ++b) bucket[b] = table.taking(b, vectors);
+    run_bucket<0>(scratch, &table, bucket[0], s);
+    run_bucket<1>(scratch, &table, bucket[1], s);
+    run_bucket<2>(scratch, &table, bucket[2], s);
+    run_bucket<3>(scratch, &table, bucket[3], s);
+    run_bucket<4>(scratch, &table, bucket[4], s);
+    run_bucket<5>(scratch, &table, bucket[5], s);
+    run_bucket<6>(scratch, &table, bucket[6], s);
+    run_bucket<7>(scratch, &table, bucket[7], s);
   }
 }
 
