@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <chrono>
@@ -91,8 +92,9 @@ int run(Options opts) {
 
   while (!g_stop.load()) {
     sleep_one_second();
+    const auto elapsed = std::chrono::steady_clock::now() - t0;
     const double uptime =
-        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count()) / 1e9;
+        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1e9;
     dev_fee.step(uptime, stratum.connected.load());
     stats.step(uptime, miner.hashes(), miner.accepted.load(), miner.rejected.load());
   }
