@@ -1,0 +1,93 @@
+#include "engine/engine.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+
+#include "hash/haraka.h"
+#include "hash/verushash.h"
+
+tlm_scan_fn g_scan = tlm_scan_sse;
+tlm_full_fn g_full = tlm_full_sse;
+const char* g_isa = "SSE4.1";
+
+namespace {
+
+constexpr size_t kJobAlign = 64;
+// The lane records of all lanes together, aligned so that one transparent huge
+// page can back them.
+constexpr size_t kLaneAreaAlign = kTlmLaneAreaSize;
+// What set copies into each lane record: the key and the spare bytes after it.
+constexpr size_t kLaneCopySize = 8896;
+
+}  // namespace
+
+extern "C" {
+
+void tlm_engine_global_init(void) {
+  haraka_init();
+  __builtin_cpu_init();
+  // The runtime reports AVX only when the operating system also saves the AVX
+  // register state, so this one bit is the whole test.
+  if (__builtin_cpu_supports("avx")) {
+    g_scan = tlm_scan_avx;
+    g_full = tlm_full_avx;
+    g_isa = "AVX";
+  }
+}
+
+const char* tlm_engine_isa(void) { return g_isa; }
+
+const char* tlm_engine_force_sse(void) {
+  g_scan = tlm_scan_sse;
+  g_full = tlm_full_sse;
+  g_isa = "SSE4.1";
+  return g_isa;
+}
+
+tlm_engine* tlm_engine_new(int32_t lanes) {
+  if (lanes < 1) lanes = 1;
+  if (lanes > kTlmMaxLanes) lanes = kTlmMaxLanes;
+  auto* engine = static_cast<tlm_engine*>(calloc(1, sizeof(tlm_engine)));
+  if (engine == nullptr) return nullptr;
+  // aligned_alloc wants a size that is a multiple of the alignment.
+  constexpr size_t job_bytes = (kTlmJobSize + kJobAlign - 1) / kJobAlign * kJobAlign;
+  engine->job = static_cast<uint8_t*>(aligned_alloc(kJobAlign, job_bytes));
+  engine->scratch = static_cast<uint8_t*>(aligned_alloc(kLaneAreaAlign, kTlmLaneAreaSize));
+  if (engine->job == nullptr || engine->scratch == nullptr) {
+    tlm_engine_free(engine);
+    return nullptr;
+  }
+  madvise(engine->scratch, kTlmLaneAreaSize, MADV_HUGEPAGE);
+  memset(engine->scratch, 0, kTlmLaneAreaSize);
+  engine->lanes = lanes;
+  return engine;
+}
+
+void tlm_engine_free(tlm_engine* engine) {
+  if (engine == nullptr) return;
+  free(engine->job);
+  free(engine->scratch);
+  free(engine);
+}
+
+void tlm_engine_set(tlm_engine* engine, const uint8_t* header) {
+  vh_job_init(engine->job, header);
+  for (int32_t i = 0; i < engine->lanes; ++i) {
+    memcpy(engine->scratch + size_t(i) * kTlmLaneStride, engine->job, kLaneCopySize);
+  }
+}
+
+uint32_t tlm_engine_scan(tlm_engine* engine, uint32_t nonce_start, uint32_t count,
+                         uint64_t target_hi, uint32_t* found, int32_t* nfound) {
+  return g_scan(engine->job, engine->scratch, engine->lanes, nonce_start, count, target_hi,
+                found, nfound);
+}
+
+void tlm_engine_full(tlm_engine* engine, uint32_t nonce_base, uint8_t* out) {
+  g_full(engine->job, engine->scratch, engine->lanes, nonce_base, out);
+}
+
+void tlm_engine_hash_ref(uint8_t* out, const uint8_t* header) { vh_hash_header(out, header); }
+
+}  // extern "C"

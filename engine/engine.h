@@ -1,0 +1,88 @@
+// The hash engine: one global initialisation that picks the kernels for this
+// processor, and per-thread contexts that hold a prepared job and the lane records
+// the kernels hash in. Plain C interface so that the kernels can be chosen at run
+// time behind a function pointer.
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+  kTlmHeaderSize = 1487,
+  kTlmHashSize = 32,
+  kTlmKeySize = 8832,
+  kTlmJobSize = 9024,
+  kTlmLaneStride = 9600,
+  kTlmLaneAreaSize = 2 * 1024 * 1024,
+  kTlmMaxLanes = 64,
+  kTlmMaxFound = 8,
+};
+
+// One mining thread's engine state. Owns both buffers.
+typedef struct tlm_engine {
+  uint8_t* job;      // job state, kTlmJobSize bytes, 64-byte aligned
+  uint8_t* scratch;  // lane area, kTlmLaneAreaSize bytes, 2 MiB aligned
+  int32_t lanes;     // nonces hashed side by side, 1..64
+} tlm_engine;
+
+// Hashes nonces nonce_start, nonce_start+1, ... (wrapping) in batches of `lanes`
+// until at least `count` are done, appends every nonce whose hash bytes 24..31
+// (little-endian) are <= target_hi to found[*nfound] while *nfound < 8, and
+// returns the number of nonces hashed.
+typedef uint32_t (*tlm_scan_fn)(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                                uint32_t nonce_start, uint32_t count, uint64_t target_hi,
+                                uint32_t* found, int32_t* nfound);
+// Writes the 32-byte hash of nonce nonce_base + i to out[32i..32i+31] for every
+// lane i; a null out hashes without writing.
+typedef void (*tlm_full_fn)(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                            uint32_t nonce_base, uint8_t* out);
+
+// The selected kernels; written only by tlm_engine_global_init and
+// tlm_engine_force_sse, before any mining thread runs.
+extern tlm_scan_fn g_scan;
+extern tlm_full_fn g_full;
+extern const char* g_isa;
+
+uint32_t tlm_scan_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                      uint32_t nonce_start, uint32_t count, uint64_t target_hi,
+                      uint32_t* found, int32_t* nfound);
+uint32_t tlm_scan_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                      uint32_t nonce_start, uint32_t count, uint64_t target_hi,
+                      uint32_t* found, int32_t* nfound);
+void tlm_full_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_base,
+                  uint8_t* out);
+void tlm_full_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_base,
+                  uint8_t* out);
+
+// Fills the Haraka constants and selects the AVX kernels when the processor and
+// the operating system support AVX. Call once, before anything else hashes.
+void tlm_engine_global_init(void);
+// Name of the selected instruction set: "AVX" or "SSE4.1".
+const char* tlm_engine_isa(void);
+// Selects the SSE4.1 kernels and returns "SSE4.1".
+const char* tlm_engine_force_sse(void);
+
+// Creates a context with `lanes` clamped to 1..64; null when memory runs out.
+tlm_engine* tlm_engine_new(int32_t lanes);
+// Frees a context and its buffers; null is ignored.
+void tlm_engine_free(tlm_engine* engine);
+// Prepares the job of a 1487-byte header and gives every lane the job's key.
+void tlm_engine_set(tlm_engine* engine, const uint8_t* header);
+// Scans with the selected kernel (see tlm_scan_fn); the context must be set.
+uint32_t tlm_engine_scan(tlm_engine* engine, uint32_t nonce_start, uint32_t count,
+                         uint64_t target_hi, uint32_t* found, int32_t* nfound);
+// Full hashes of one batch with the selected kernel; out holds lanes x 32 bytes.
+void tlm_engine_full(tlm_engine* engine, uint32_t nonce_base, uint8_t* out);
+// Portable reference hash of a 1487-byte header; any thread, any time.
+void tlm_engine_hash_ref(uint8_t* out, const uint8_t* header);
+// Checks the reference against the known answer and the selected full kernel
+// against the reference; returns the number of failed comparisons (0 = pass), or 1
+// when no context can be made.
+int32_t tlm_engine_selftest(int32_t lanes);
+
+#ifdef __cplusplus
+}
+#endif

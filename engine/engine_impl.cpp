@@ -1,0 +1,408 @@
+// The SIMD kernels: VerusHash 2.2 for up to 64 consecutive nonces side by side.
+//
+// This file is compiled twice, once with AVX (TLM_KERNEL_AVX defined) and once for
+// SSE4.1 only. Everything except the two entry points of each build has internal
+// linkage, so that no AVX-encoded function can be picked by the linker for the
+// SSE4.1 build.
+//
+// Each lane hashes one nonce with its own working key. The 32 mixing steps run for
+// all lanes together: at every step the lanes are grouped by the branch their
+// accumulator selects, and each group runs its branch in a tight loop. A lane's
+// steps form one long dependency chain, so running many independent lanes per
+// loop lets the processor overlap their latencies.
+//
+// Where the per-branch code differs in form from a one-lane-at-a-time hash, it
+// computes the same values more cheaply: the lanes of a branch are found as a bit
+// set, from a byte per lane that each step writes as it ends, and each lane's
+// selector is kept beside that byte; the carry-less squares of the buffer words
+// come from the lane record; the looped branches compute both alternatives of each
+// pass and keep one by mask, with the pass parity and selector bit carried from
+// pass to pass; and the key restore finds each pristine word at a fixed distance
+// from the lane's word.
+
+#include <immintrin.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "engine/engine.h"
+#include "hash/haraka_ops.h"
+#include "hash/verushash.h"
+
+namespace {
+
+constexpr int kKeyWords = 552;
+constexpr uint64_t kWordMask = 511;  // the byte mask 0x1FFF in 16-byte words
+constexpr int kSteps = 32;
+constexpr int kBranches = 8;
+
+// One lane's record inside the lane area, kTlmLaneStride bytes apart.
+struct Lane {
+  __m128i key[kKeyWords];  // working key; equal to the job's key between hashes
+  uint8_t spare[64];
+  __m128i mix[4];     // buffer words u0..u3 for this lane's nonce
+  __m128i mix_sq[4];  // clmul_lohi of each mix word
+  __m128i tail;       // final-block word 2 with the nonce in
+  __m128i acc;        // accumulator
+  __m128i* moves[2 * kSteps];  // key words the steps changed, for the restore
+};
+static_assert(offsetof(Lane, mix) == 8896);
+static_assert(offsetof(Lane, mix_sq) == 8960);
+static_assert(offsetof(Lane, tail) == 9024);
+static_assert(offsetof(Lane, acc) == 9040);
+static_assert(offsetof(Lane, moves) == 9056);
+static_assert(sizeof(Lane) <= kTlmLaneStride);
+
+// Job state offsets.
+constexpr size_t kJobBlock = 8896;
+constexpr size_t kJobAcc = 8960;
+
+alignas(16) const uint64_t kSelect[2][2] = {{0, 0}, {~0ull, ~0ull}};  // vh_m01
+
+inline __m128i load(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
+inline void store(void* p, __m128i v) { _mm_store_si128(static_cast<__m128i*>(p), v); }
+inline __m128i select_mask(uint64_t bit) { return load(kSelect[bit & 1]); }
+
+// a when the mask is clear, b when it is set.
+inline __m128i pick(__m128i a, __m128i b, __m128i mask) { return _mm_blendv_epi8(a, b, mask); }
+inline uint64_t low64(__m128i x) { return uint64_t(_mm_cvtsi128_si64(x)); }
+// A word whose bits 0..31 are the low 32 bits of v, the rest zero.
+inline __m128i low32_word(int64_t v) { return _mm_cvtsi32_si128(int32_t(uint32_t(v))); }
+inline int64_t divisor_of(uint64_t sel) { return int64_t(int32_t(uint32_t(sel))); }
+
+// One Haraka AES layer on two states and the two-state mix after it.
+inline void aes2_mix(__m128i& s0, __m128i& s1, const __m128i* k) {
+  haraka_aes2(s0, s1, k);
+  haraka_mix2(s0, s1);
+}
+
+inline Lane* lane_at(uint8_t* scratch, int i) {
+  return reinterpret_cast<Lane*>(scratch + size_t(i) * kTlmLaneStride);
+}
+
+// Gives lane i of the batch starting at `base` its nonce, buffer words and start
+// accumulator.
+void setup_lanes(const uint8_t* job, uint8_t* scratch, int lanes, uint32_t base) {
+  const __m128i b0 = load(job + kJobBlock);
+  const __m128i b1 = load(job + kJobBlock + 16);
+  const __m128i b3 = load(job + kJobBlock + 48);
+  // The nonce is block bytes 43..46, bytes 11..14 of word 2.
+  const __m128i b2 = _mm_and_si128(load(job + kJobBlock + 32),
+                                   _mm_set_epi64x(int64_t(0xFF00000000FFFFFFull), -1));
+  const __m128i acc = load(job + kJobAcc);
+  const __m128i u1 = _mm_xor_si128(b1, b3);
+  const __m128i u1_sq = clmul_lohi(u1);
+  const __m128i u3_sq = clmul_lohi(b3);
+  for (int i = 0; i < lanes; ++i) {
+    Lane* lane = lane_at(scratch, i);
+    uint32_t nonce = base + uint32_t(i);
+    __m128i b2n = _mm_or_si128(b2, _mm_set_epi64x(int64_t(uint64_t(nonce) << 24), 0));
+    __m128i u0 = _mm_xor_si128(b0, b2n);
+    store(&lane->mix[0], u0);
+    store(&lane->mix[1], u1);
+    store(&lane->mix[2], b2n);
+    store(&lane->mix[3], b3);
+    store(&lane->mix_sq[0], clmul_lohi(u0));
+    store(&lane->mix_sq[1], u1_sq);
+    store(&lane->mix_sq[2], clmul_lohi(b2n));
+    store(&lane->mix_sq[3], u3_sq);
+    store(&lane->tail, b2n);
+    store(&lane->acc, acc);
+  }
+}
+
+// What every branch starts from: the selector, the two picked key words (recorded
+// in the move list before anything is written) and the two buffer words.
+struct Step {
+  uint64_t sel;
+  __m128i* P;
+  __m128i* X;
+  __m128i p, x;  // the picked words' values before the step
+  __m128i B, O;
+  __m128i acc;
+
+  Step(Lane* lane, uint64_t selector, int s) {
+    acc = load(&lane->acc);
+    sel = selector;
+    P = &lane->key[(sel >> 5) & kWordMask];
+    X = &lane->key[(sel >> 32) & kWordMask];
+    lane->moves[2 * s] = P;
+    lane->moves[2 * s + 1] = X;
+    p = load(P);
+    x = load(X);
+    B = load(&lane->mix[sel & 3]);
+    O = load(&lane->mix[(sel & 3) ^ 1]);
+  }
+};
+
+// The eight branches. Each reads every key word it needs before its first store;
+// where P and X are the same word the later store is the one that stays.
+template <int kBranch>
+inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
+  Step t(lane, sel, s);
+  __m128i acc = t.acc;
+  if constexpr (kBranch == 0) {
+    acc = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(t.x, t.O)));
+    __m128i np = _mm_xor_si128(t.x, mulhrs16(acc, t.x));
+    acc = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(t.p, t.B)));
+    store(t.P, np);
+    store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
+  } else if constexpr (kBranch == 1) {
+    acc = _mm_xor_si128(acc, _mm_xor_si128(load(&lane->mix_sq[t.sel & 3]),
+                                           clmul_lohi(_mm_xor_si128(t.B, t.p))));
+    __m128i nx = _mm_xor_si128(t.p, mulhrs16(acc, t.p));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(t.x, t.O));
+    store(t.X, nx);
+    store(t.P, _mm_xor_si128(t.x, mulhrs16(acc, t.x)));
+  } else if constexpr (kBranch == 2) {
+    acc = _mm_xor_si128(acc, _mm_xor_si128(t.B, t.x));
+    __m128i np = _mm_xor_si128(t.x, mulhrs16(acc, t.x));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(load(&lane->mix_sq[(t.sel & 3) ^ 1]),
+                                           clmul_lohi(_mm_xor_si128(t.O, t.p))));
+    store(t.P, np);
+    store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
+  } else if constexpr (kBranch == 3) {
+    acc = _mm_xor_si128(acc, _mm_xor_si128(t.p, t.O));
+    int64_t d = int64_t(low64(acc));
+    acc = _mm_xor_si128(acc, low32_word(d % divisor_of(t.sel)));
+    __m128i nx = _mm_xor_si128(t.p, mulhrs16(acc, t.p));
+    // Odd and even dividends both computed; the parity of d keeps one.
+    __m128i odd = select_mask(uint64_t(d));
+    __m128i acc_odd = _mm_xor_si128(acc, _mm_xor_si128(load(&lane->mix_sq[t.sel & 3]),
+                                                       clmul_lohi(_mm_xor_si128(t.x, t.B))));
+    __m128i np_odd = _mm_xor_si128(t.x, mulhrs16(acc_odd, t.x));
+    acc = pick(_mm_xor_si128(acc, t.B), acc_odd, odd);
+    store(t.X, nx);
+    store(t.P, pick(t.x, np_odd, odd));
+  } else if constexpr (kBranch == 4) {
+    __m128i s0 = t.O, s1 = t.B;
+    aes2_mix(s0, s1, t.P);
+    aes2_mix(s0, s1, t.P + 4);
+    aes2_mix(s0, s1, t.P + 8);
+    acc = _mm_xor_si128(acc, _mm_xor_si128(s0, s1));
+    store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
+    store(t.P, t.x);
+  } else if constexpr (kBranch == 5) {
+    // Pass r tests bit 28 + r: shifted so that each pass finds its bit on top.
+    const int n = int(t.sel >> 61);
+    uint64_t bits = t.sel << (35 - n);
+    // B is the clmul operand on odd passes and the AES one on even passes; the
+    // two swap from pass to pass.
+    const __m128i odd_first = select_mask(uint64_t(n));
+    __m128i with_clmul = pick(t.O, t.B, odd_first);
+    __m128i with_aes = pick(t.B, t.O, odd_first);
+    const __m128i* k = t.P;
+    const __m128i* aes_keys = t.P + 1;  // the key word after k, plus the AES offset
+    for (int r = n; r >= 0; --r) {
+      const __m128i word = load(k++);
+      const uint64_t use_clmul = bits >> 63;
+      __m128i by_clmul = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(word, with_clmul)));
+      __m128i s0 = word, s1 = with_aes;
+      aes2_mix(s0, s1, aes_keys);
+      __m128i by_aes = _mm_xor_si128(acc, _mm_xor_si128(s0, s1));
+      acc = pick(by_aes, by_clmul, select_mask(use_clmul));
+      aes_keys += 1 + 4 * (use_clmul ^ 1);
+      bits <<= 1;
+      __m128i swap = with_clmul;
+      with_clmul = with_aes;
+      with_aes = swap;
+    }
+    store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
+    store(t.P, t.x);
+  } else if constexpr (kBranch == 6) {
+    const int64_t q = divisor_of(t.sel);
+    const int n = int(t.sel >> 61);
+    uint64_t bits = t.sel << (35 - n);
+    // B goes with the division on odd passes and with the multiply on even ones.
+    const __m128i odd_first = select_mask(uint64_t(n));
+    __m128i with_div = pick(t.O, t.B, odd_first);
+    __m128i with_mul = pick(t.B, t.O, odd_first);
+    __m128i last = t.x;
+    for (int j = 0; j <= n; ++j) {
+      const __m128i word = load(t.P + j);
+      const uint64_t use_div = bits >> 63;
+      const __m128i div_mask = select_mask(use_div);
+      __m128i by_div = _mm_xor_si128(word, with_div);
+      __m128i by_mul = clmul_lohi(_mm_andnot_si128(div_mask, _mm_xor_si128(word, with_mul)));
+      acc = _mm_xor_si128(acc, mulhrs16(acc, by_mul));
+      int64_t dividend = int64_t(low64(by_div) & (0 - use_div));
+      acc = _mm_xor_si128(acc, low32_word(dividend % q));
+      last = pick(by_mul, by_div, div_mask);
+      bits <<= 1;
+      __m128i swap = with_div;
+      with_div = with_mul;
+      with_mul = swap;
+    }
+    store(t.X, last);
+    store(t.P, _mm_xor_si128(t.x, acc));
+  } else {
+    acc = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(t.B, t.x)));
+    __m128i np = _mm_xor_si128(t.x, mulhrs16(acc, t.x));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(t.p, t.O));
+    store(t.P, np);
+    store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
+  }
+  store(&lane->acc, acc);
+  return low64(acc);
+}
+
+// Every lane's next branch and selector (the low 64 bits of its accumulator, kept
+// here so that a step can compute its addresses without waiting for the
+// accumulator to come back from memory). The groups of a step are bit sets made
+// from the branch bytes. Appending each lane to a list per branch as its step
+// ends would make every append load the list's end from an address known only at
+// the end of that step, which the processor cannot order ahead of time.
+struct LaneTable {
+  alignas(16) uint8_t branch[kTlmMaxLanes];  // 0xFF for lanes not in use
+  uint64_t sel[kTlmMaxLanes];
+
+  void set(int i, uint64_t s) {
+    sel[i] = s;
+    branch[i] = uint8_t((s >> 2) & 7);
+  }
+  // The lanes that take branch b, as a bit set (bit i for lane i).
+  uint64_t taking(int b, int vectors) const {
+    const __m128i want = _mm_set1_epi8(char(b));
+    uint64_t set = 0;
+    for (int v = 0; v < vectors; ++v) {
+      const __m128i same = _mm_cmpeq_epi8(load(branch + 16 * v), want);
+      set |= uint64_t(uint32_t(_mm_movemask_epi8(same))) << (16 * v);
+    }
+    return set;
+  }
+};
+
+// Runs one step for the lanes in the bit set, in lane order.
+template <int kBranch>
+inline void run_bucket(uint8_t* scratch, LaneTable* table, uint64_t lanes, int s) {
+  while (lanes != 0) {
+    const int i = __builtin_ctzll(lanes);
+    lanes &= lanes - 1;
+    table->set(i, run_step<kBranch>(lane_at(scratch, i), table->sel[i], s));
+  }
+}
+
+// The 32 mixing steps for every lane, grouped by branch at each step: all lanes
+// of one branch run in one loop.
+void mix_lanes(uint8_t* scratch, int lanes) {
+  LaneTable table;
+  for (int i = 0; i < kTlmMaxLanes; ++i) table.branch[i] = 0xFF;
+  for (int i = 0; i < lanes; ++i) table.set(i, low64(load(&lane_at(scratch, i)->acc)));
+  const int vectors = (lanes + 15) / 16;
+  for (int s = 0; s < kSteps; ++s) {
+    uint64_t bucket[kBranches];
+    for (int b = 0; b < kBranches; ++b) bucket[b] = table.taking(b, vectors);
+    run_bucket<0>(scratch, &table, bucket[0], s);
+    run_bucket<1>(scratch, &table, bucket[1], s);
+    run_bucket<2>(scratch, &table, bucket[2], s);
+    run_bucket<3>(scratch, &table, bucket[3], s);
+    run_bucket<4>(scratch, &table, bucket[4], s);
+    run_bucket<5>(scratch, &table, bucket[5], s);
+    run_bucket<6>(scratch, &table, bucket[6], s);
+    run_bucket<7>(scratch, &table, bucket[7], s);
+  }
+}
+
+// Reduces one lane's accumulator and runs its final keyed Haraka-512, leaving the
+// four output words (after the feed-forward, before the truncation) in out.
+void finish_lane(const uint8_t* job, Lane* lane, __m128i out[4]) {
+  uint64_t i = vh_reduce(load(&lane->acc));
+  __m128i block[4];
+  block[0] = load(job + kJobBlock);
+  block[1] = load(job + kJobBlock + 16);
+  // Block bytes 47..63 are I, I and I's low byte: byte 15 of word 2, then word 3.
+  block[2] = _mm_insert_epi8(load(&lane->tail), int(i & 0xFF), 15);
+  block[3] = _mm_set1_epi64x(int64_t((i >> 8) | (i << 56)));
+  // Work on locals: out may alias the key as far as the compiler knows, which
+  // would force every round's states out to memory.
+  __m128i s0 = block[0], s1 = block[1], s2 = block[2], s3 = block[3];
+  haraka512_words(s0, s1, s2, s3, &lane->key[i & kWordMask]);
+  out[0] = s0;
+  out[1] = s1;
+  out[2] = s2;
+  out[3] = s3;
+}
+
+// Puts back every key word the 32 steps changed.
+void restore_key(const uint8_t* job, Lane* lane) {
+  // The pristine copy of a word lies at a fixed distance from the lane's copy.
+  const uintptr_t to_pristine = uintptr_t(job) - uintptr_t(lane->key);
+#pragma GCC unroll 16
+  for (int m = 0; m < 2 * kSteps; ++m) {
+    __m128i* word = lane->moves[m];
+    store(word, load(reinterpret_cast<const void*>(uintptr_t(word) + to_pristine)));
+  }
+}
+
+// Bad lane counts would overrun the bucket table; keep them in range.
+int clamp_lanes(int32_t lanes) {
+  return lanes < 1 ? 1 : lanes > kTlmMaxLanes ? kTlmMaxLanes : int(lanes);
+}
+
+uint32_t scan(const uint8_t* job, uint8_t* scratch, int32_t lanes_in, uint32_t nonce_start,
+              uint32_t count, uint64_t target_hi, uint32_t* found, int32_t* nfound) {
+  const int lanes = clamp_lanes(lanes_in);
+  uint32_t done = 0;
+  uint32_t base = nonce_start;
+  // The u32 count of hashes must not wrap, or the loop would never end.
+  while (done < count && done <= UINT32_MAX - uint32_t(lanes)) {
+    setup_lanes(job, scratch, lanes, base);
+    mix_lanes(scratch, lanes);
+    for (int i = 0; i < lanes; ++i) {
+      Lane* lane = lane_at(scratch, i);
+      __m128i out[4];
+      finish_lane(job, lane, out);
+      restore_key(job, lane);
+      uint64_t h = low64(out[3]);
+      if (h <= target_hi && *nfound >= 0 && *nfound < kTlmMaxFound) {
+        found[(*nfound)++] = base + uint32_t(i);
+      }
+    }
+    done += uint32_t(lanes);
+    base += uint32_t(lanes);
+  }
+  return done;
+}
+
+void full(const uint8_t* job, uint8_t* scratch, int32_t lanes_in, uint32_t nonce_base,
+          uint8_t* out) {
+  const int lanes = clamp_lanes(lanes_in);
+  setup_lanes(job, scratch, lanes, nonce_base);
+  mix_lanes(scratch, lanes);
+  for (int i = 0; i < lanes; ++i) {
+    Lane* lane = lane_at(scratch, i);
+    if (out != nullptr) {
+      __m128i words[4];
+      finish_lane(job, lane, words);
+      // The truncation: high halves of words 0 and 1, low halves of 2 and 3.
+      __m128i lo = _mm_unpackhi_epi64(words[0], words[1]);
+      __m128i hi = _mm_unpacklo_epi64(words[2], words[3]);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32 * size_t(i)), lo);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32 * size_t(i) + 16), hi);
+    }
+    restore_key(job, lane);
+  }
+}
+
+}  // namespace
+
+#ifdef TLM_KERNEL_AVX
+extern "C" uint32_t tlm_scan_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                                 uint32_t nonce_start, uint32_t count, uint64_t target_hi,
+                                 uint32_t* found, int32_t* nfound) {
+  return scan(job, scratch, lanes, nonce_start, count, target_hi, found, nfound);
+}
+extern "C" void tlm_full_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                             uint32_t nonce_base, uint8_t* out) {
+  full(job, scratch, lanes, nonce_base, out);
+}
+#else
+extern "C" uint32_t tlm_scan_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                                 uint32_t nonce_start, uint32_t count, uint64_t target_hi,
+                                 uint32_t* found, int32_t* nfound) {
+  return scan(job, scratch, lanes, nonce_start, count, target_hi, found, nfound);
+}
+extern "C" void tlm_full_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                             uint32_t nonce_base, uint8_t* out) {
+  full(job, scratch, lanes, nonce_base, out);
+}
+#endif

@@ -1,0 +1,28 @@
+// The command line of tlm-bench.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tlm_bench {
+
+enum class Isa { kAvx, kSse };
+
+struct Options {
+  std::vector<Isa> isas;      // empty: every instruction set the processor has
+  std::vector<int> threads;   // empty: 1 and all logical processors
+  std::vector<int> lanes = {32};
+  double seconds = 5.0;
+  bool json = false;
+  bool selftest = false;
+  bool help = false;
+};
+
+// Parses argv[1..argc-1]. On a bad argument returns false with a one-line reason
+// in *error.
+bool parse(int argc, char** argv, Options* options, std::string* error);
+
+// The usage text printed for --help and after a bad argument.
+const char* usage();
+
+}  // namespace tlm_bench
