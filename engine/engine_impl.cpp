@@ -12,11 +12,12 @@
 // loop lets the processor overlap their latencies.
 //
 // Where the per-branch code differs in form from a one-lane-at-a-time hash, it
-// computes the same values more cheaply: each lane is filed for its next step as
-// soon as its step ends, together with its selector; the carry-less squares of the
-// buffer words come from the lane record; the looped branches compute both
-// alternatives of each pass and keep one by mask, without branching on the
-// selector bits; and the key restore finds each pristine word at a fixed distance
+// computes the same values more cheaply: the lanes of a branch are found as a bit
+// set, from a byte per lane that each step writes as it ends, and each lane's
+// selector is kept beside that byte; the carry-less squares of the buffer words
+// come from the lane record; the looped branches compute both alternatives of each
+// pass and keep one by mask, with the pass parity and selector bit carried from
+// pass to pass; and the key restore finds each pristine word at a fixed distance
 // from the lane's word.
 
 #include <immintrin.h>
@@ -246,7 +247,10 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
 
 // Every lane's next branch and selector (the low 64 bits of its accumulator, kept
 // here so that a step can compute its addresses without waiting for the
-// accumulator to come back from memory).
+// accumulator to come back from memory). The groups of a step are bit sets made
+// from the branch bytes. Appending each lane to a list per branch as its step
+// ends would make every append load the list's end from an address known only at
+// the end of that step, which the processor cannot order ahead of time.
 struct LaneTable {
   alignas(16) uint8_t branch[kTlmMaxLanes];  // 0xFF for lanes not in use
   uint64_t sel[kTlmMaxLanes];
