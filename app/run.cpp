@@ -86,6 +86,9 @@ int run(Options opts) {
   DevFee dev_fee([&](bool to_fee) {
     miner.current_seq.store(0);
     stratum.stop();
+    // A job the old connection was publishing while we withdrew may have put its
+    // number back; with the connection thread joined, withdrawing again is final.
+    miner.current_seq.store(0);
     config.user = to_fee ? kDevFeeWallet : user;
     stratum.start(config);
   });

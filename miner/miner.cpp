@@ -85,7 +85,7 @@ void Miner::worker(int index) {
   uint32_t found[32];
 
   while (running.load()) {
-    const uint64_t s = current_seq.load();
+    uint64_t s = current_seq.load();
     if (s == 0) {
       sleep_100ms();
       continue;
@@ -96,8 +96,12 @@ void Miner::worker(int index) {
         held = state;
       }
       const Work& w = held->work;
+      // A job published between reading the number and taking the lock is already
+      // the one held: mine it under its own number, so the next batch does not see it
+      // as new and scan its first nonces a second time.
+      s = w.seq;
       prefix_len = w.extranonce1.size();
-      build_nonce(std::data(w.header) + kNonceOffset, prefix_len, w.seq, static_cast<uint16_t>(index), nonce);
+      build_nonce(std::data(w.header) + kNonceOffset, prefix_len, s, static_cast<uint16_t>(index), nonce);
       build_header(std::data(w.header), std::data(w.solution), nonce, hdr);
       tlm_engine_set(ctx, hdr);
       hi = target_hi(std::data(w.target));
