@@ -64,6 +64,10 @@ inline __m128i select_mask(uint64_t bit) { return load(kSelect[bit & 1]); }
 
 // a when the mask is clear, b when it is set.
 inline __m128i pick(__m128i a, __m128i b, __m128i mask) { return _mm_blendv_epi8(a, b, mask); }
+// Every byte set to the top byte of v.
+inline __m128i top_byte_everywhere(int64_t v) {
+  return _mm_set1_epi8(char(uint8_t(uint64_t(v) >> 56)));
+}
 inline uint64_t low64(__m128i x) { return uint64_t(_mm_cvtsi128_si64(x)); }
 // A word whose bits 0..31 are the low 32 bits of v, the rest zero.
 inline __m128i low32_word(int64_t v) { return _mm_cvtsi32_si128(int32_t(uint32_t(v))); }
@@ -184,7 +188,10 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
   } else if constexpr (kBranch == 5) {
     // Pass r tests bit 28 + r: shifted so that each pass finds its bit on top.
     const int n = int(t.sel >> 61);
-    uint64_t bits = t.sel << (35 - n);
+    int64_t bits = int64_t(t.sel << (35 - n));
+    // The same bits in every byte for the blends, which look only at each byte's
+    // top bit: doubling the bytes brings the next pass's bit to the top.
+    __m128i use_clmul = top_byte_everywhere(bits);
     // B is the clmul operand on odd passes and the AES one on even passes; the
     // two swap from pass to pass.
     const __m128i odd_first = select_mask(uint64_t(n));
@@ -194,14 +201,15 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
     const __m128i* aes_keys = t.P + 1;  // the key word after k, plus the AES offset
     for (int r = n; r >= 0; --r) {
       const __m128i word = load(k++);
-      const uint64_t use_clmul = bits >> 63;
       __m128i by_clmul = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(word, with_clmul)));
       __m128i s0 = word, s1 = with_aes;
       aes2_mix(s0, s1, aes_keys);
       __m128i by_aes = _mm_xor_si128(acc, _mm_xor_si128(s0, s1));
-      acc = pick(by_aes, by_clmul, select_mask(use_clmul));
-      aes_keys += 1 + 4 * (use_clmul ^ 1);
-      bits <<= 1;
+      acc = pick(by_aes, by_clmul, use_clmul);
+      // One word on, and four more past the round keys when the AES one was kept.
+      aes_keys += 5 + 4 * (bits >> 63);
+      bits = int64_t(uint64_t(bits) << 1);
+      use_clmul = _mm_add_epi8(use_clmul, use_clmul);
       __m128i swap = with_clmul;
       with_clmul = with_aes;
       with_aes = swap;
@@ -211,7 +219,8 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
   } else if constexpr (kBranch == 6) {
     const int64_t q = divisor_of(t.sel);
     const int n = int(t.sel >> 61);
-    uint64_t bits = t.sel << (35 - n);
+    int64_t bits = int64_t(t.sel << (35 - n));
+    __m128i use_div = top_byte_everywhere(bits);  // as in branch 5
     // B goes with the division on odd passes and with the multiply on even ones.
     const __m128i odd_first = select_mask(uint64_t(n));
     __m128i with_div = pick(t.O, t.B, odd_first);
@@ -219,15 +228,15 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
     __m128i last = t.x;
     for (int j = 0; j <= n; ++j) {
       const __m128i word = load(t.P + j);
-      const uint64_t use_div = bits >> 63;
-      const __m128i div_mask = select_mask(use_div);
+      const __m128i div_mask = _mm_cmplt_epi8(use_div, _mm_setzero_si128());
       __m128i by_div = _mm_xor_si128(word, with_div);
       __m128i by_mul = clmul_lohi(_mm_andnot_si128(div_mask, _mm_xor_si128(word, with_mul)));
       acc = _mm_xor_si128(acc, mulhrs16(acc, by_mul));
-      int64_t dividend = int64_t(low64(by_div) & (0 - use_div));
+      int64_t dividend = int64_t(low64(by_div)) & (bits >> 63);
       acc = _mm_xor_si128(acc, low32_word(dividend % q));
-      last = pick(by_mul, by_div, div_mask);
-      bits <<= 1;
+      last = pick(by_mul, by_div, use_div);
+      bits = int64_t(uint64_t(bits) << 1);
+      use_div = _mm_add_epi8(use_div, use_div);
       __m128i swap = with_div;
       with_div = with_mul;
       with_mul = swap;
