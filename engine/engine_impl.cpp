@@ -141,7 +141,7 @@ struct Step {
 // The eight branches. Each reads every key word it needs before its first store;
 // where P and X are the same word the later store is the one that stays.
 template <int kBranch>
-inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
+inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
   Step t(lane, sel, s);
   __m128i acc = t.acc;
   if constexpr (kBranch == 0) {
@@ -251,32 +251,41 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
   }
   store(&lane->acc, acc);
-  return low64(acc);
+  return acc;
 }
 
-// Every lane's next branch and selector (the low 64 bits of its accumulator, kept
-// here so that a step can compute its addresses without waiting for the
-// accumulator to come back from memory). The groups of a step are bit sets made
-// from the branch bytes. Appending each lane to a list per branch as its step
-// ends would make every append load the list's end from an address known only at
-// the end of that step, which the processor cannot order ahead of time.
+// Every lane's next selector (the low 64 bits of its accumulator, kept here so
+// that a step can compute its addresses without waiting for the accumulator to
+// come back from memory) and its low byte, which holds the branch bits. The
+// groups of a step are bit sets made from those bytes. Appending each lane to a
+// list per branch as its step ends would make every append load the list's end
+// from an address known only at the end of that step, which the processor cannot
+// order ahead of time.
 struct LaneTable {
-  alignas(16) uint8_t branch[kTlmMaxLanes];  // 0xFF for lanes not in use
+  alignas(16) uint8_t low_byte[kTlmMaxLanes];
   uint64_t sel[kTlmMaxLanes];
 
-  void set(int i, uint64_t s) {
-    sel[i] = s;
-    branch[i] = uint8_t((s >> 2) & 7);
+  // Two stores straight from the vector register; the branch bits are masked
+  // out once per step in groups() rather than once per lane here.
+  void set(int i, __m128i acc) {
+    sel[i] = low64(acc);
+    low_byte[i] = uint8_t(_mm_extract_epi8(acc, 0));
   }
-  // The lanes that take branch b, as a bit set (bit i for lane i).
-  uint64_t taking(int b, int vectors) const {
-    const __m128i want = _mm_set1_epi8(char(b));
-    uint64_t set = 0;
+  // The lanes of `in_use` that take each branch, as bit sets (bit i for lane i).
+  void groups(uint64_t in_use, int vectors, uint64_t bucket[kBranches]) const {
+    __m128i bits[kTlmMaxLanes / 16];
     for (int v = 0; v < vectors; ++v) {
-      const __m128i same = _mm_cmpeq_epi8(load(branch + 16 * v), want);
-      set |= uint64_t(uint32_t(_mm_movemask_epi8(same))) << (16 * v);
+      bits[v] = _mm_and_si128(load(low_byte + 16 * v), _mm_set1_epi8(0x1C));
     }
-    return set;
+    for (int b = 0; b < kBranches; ++b) {
+      const __m128i want = _mm_set1_epi8(char(b << 2));
+      uint64_t set = 0;
+      for (int v = 0; v < vectors; ++v) {
+        const __m128i same = _mm_cmpeq_epi8(bits[v], want);
+        set |= uint64_t(uint32_t(_mm_movemask_epi8(same))) << (16 * v);
+      }
+      bucket[b] = set & in_use;
+    }
   }
 };
 
@@ -294,12 +303,13 @@ inline void run_bucket(uint8_t* scratch, LaneTable* table, uint64_t lanes, int s
 // of one branch run in one loop.
 void mix_lanes(uint8_t* scratch, int lanes) {
   LaneTable table;
-  for (int i = 0; i < kTlmMaxLanes; ++i) table.branch[i] = 0xFF;
-  for (int i = 0; i < lanes; ++i) table.set(i, low64(load(&lane_at(scratch, i)->acc)));
+  for (int i = 0; i < kTlmMaxLanes; ++i) table.low_byte[i] = 0;
+  for (int i = 0; i < lanes; ++i) table.set(i, load(&lane_at(scratch, i)->acc));
+  const uint64_t in_use = lanes == 64 ? ~0ull : (1ull << lanes) - 1;
   const int vectors = (lanes + 15) / 16;
   for (int s = 0; s < kSteps; ++s) {
     uint64_t bucket[kBranches];
-    for (int b = 0; b < kBranches; ++b) bucket[b] = table.taking(b, vectors);
+    table.groups(in_use, vectors, bucket);
     run_bucket<0>(scratch, &table, bucket[0], s);
     run_bucket<1>(scratch, &table, bucket[1], s);
     run_bucket<2>(scratch, &table, bucket[2], s);
