@@ -201,11 +201,10 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
     const __m128i* aes_keys = t.P + 1;  // the key word after k, plus the AES offset
     for (int r = n; r >= 0; --r) {
       const __m128i word = load(k++);
-      __m128i by_clmul = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(word, with_clmul)));
+      __m128i by_clmul = clmul_lohi(_mm_xor_si128(word, with_clmul));
       __m128i s0 = word, s1 = with_aes;
       aes2_mix(s0, s1, aes_keys);
-      __m128i by_aes = _mm_xor_si128(acc, _mm_xor_si128(s0, s1));
-      acc = pick(by_aes, by_clmul, use_clmul);
+      acc = _mm_xor_si128(acc, pick(_mm_xor_si128(s0, s1), by_clmul, use_clmul));
       // One word on, and four more past the round keys when the AES one was kept.
       aes_keys += 5 + 4 * (bits >> 63);
       bits = int64_t(uint64_t(bits) << 1);
