@@ -264,7 +264,7 @@ struct LaneTable {
   alignas(16) uint8_t low_byte[kTlmMaxLanes];
   uint64_t sel[kTlmMaxLanes];
 
-  // Two stores straight from the vector register; the branch bits are masked
+  // Two stores straight from the vector register; the branch bits are picked
   // out once per step in groups() rather than once per lane here.
   void set(int i, __m128i acc) {
     sel[i] = low64(acc);
@@ -272,19 +272,26 @@ struct LaneTable {
   }
   // The lanes of `in_use` that take each branch, as bit sets (bit i for lane i).
   void groups(uint64_t in_use, int vectors, uint64_t bucket[kBranches]) const {
-    __m128i bits[kTlmMaxLanes / 16];
+    // Bits 2, 3 and 4 of every lane's byte as three bit sets: a 16-bit shift by
+    // 5, 4 or 3 brings that bit of each byte to the byte's top bit, which the
+    // byte mask reads.
+    uint64_t bit2 = 0, bit3 = 0, bit4 = 0;
     for (int v = 0; v < vectors; ++v) {
-      bits[v] = _mm_and_si128(load(low_byte + 16 * v), _mm_set1_epi8(0x1C));
+      const __m128i bytes = load(low_byte + 16 * v);
+      bit2 |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 5)))) << (16 * v);
+      bit3 |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 4)))) << (16 * v);
+      bit4 |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 3)))) << (16 * v);
     }
-    for (int b = 0; b < kBranches; ++b) {
-      const __m128i want = _mm_set1_epi8(char(b << 2));
-      uint64_t set = 0;
-      for (int v = 0; v < vectors; ++v) {
-        const __m128i same = _mm_cmpeq_epi8(bits[v], want);
-        set |= uint64_t(uint32_t(_mm_movemask_epi8(same))) << (16 * v);
-      }
-      bucket[b] = set & in_use;
-    }
+    const uint64_t b00 = in_use & ~bit4 & ~bit3, b01 = in_use & ~bit4 & bit3;
+    const uint64_t b10 = in_use & bit4 & ~bit3, b11 = in_use & bit4 & bit3;
+    bucket[0] = b00 & ~bit2;
+    bucket[1] = b00 & bit2;
+    bucket[2] = b01 & ~bit2;
+    bucket[3] = b01 & bit2;
+    bucket[4] = b10 & ~bit2;
+    bucket[5] = b10 & bit2;
+    bucket[6] = b11 & ~bit2;
+    bucket[7] = b11 & bit2;
   }
 };
 
