@@ -194,9 +194,10 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
     __m128i use_clmul = top_byte_everywhere(bits);
     // B is the clmul operand on odd passes and the AES one on even passes; the
     // two swap from pass to pass.
-    const __m128i odd_first = select_mask(uint64_t(n));
-    __m128i with_clmul = pick(t.O, t.B, odd_first);
-    __m128i with_aes = pick(t.B, t.O, odd_first);
+    // The first pass's AES operand: B (mix[sel & 3]) when n is even, else O.
+    const uint64_t first_aes = (t.sel & 3) ^ (uint64_t(n) & 1);
+    __m128i with_clmul = load(&lane->mix[first_aes ^ 1]);
+    __m128i with_aes = load(&lane->mix[first_aes]);
     const __m128i* k = t.P;
     const __m128i* aes_keys = t.P + 1;  // the key word after k, plus the AES offset
     for (int r = n; r >= 0; --r) {
@@ -221,9 +222,10 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
     int64_t bits = int64_t(t.sel << (35 - n));
     __m128i use_div = top_byte_everywhere(bits);  // as in branch 5
     // B goes with the division on odd passes and with the multiply on even ones.
-    const __m128i odd_first = select_mask(uint64_t(n));
-    __m128i with_div = pick(t.O, t.B, odd_first);
-    __m128i with_mul = pick(t.B, t.O, odd_first);
+    // The first pass's multiply operand: B (mix[sel & 3]) when n is even, else O.
+    const uint64_t first_mul = (t.sel & 3) ^ (uint64_t(n) & 1);
+    __m128i with_div = load(&lane->mix[first_mul ^ 1]);
+    __m128i with_mul = load(&lane->mix[first_mul]);
     __m128i last = t.x;
     for (int j = 0; j <= n; ++j) {
       const __m128i word = load(t.P + j);
