@@ -122,6 +122,7 @@ struct Step {
   __m128i* X;
   __m128i p, x;  // the picked words' values before the step
   __m128i B, O;
+  __m128i B_sq, O_sq;  // clmul_lohi of B and O, from the lane record
   __m128i acc;
 
   Step(Lane* lane, uint64_t selector, int s) {
@@ -133,8 +134,15 @@ struct Step {
     lane->moves[2 * s + 1] = X;
     p = load(P);
     x = load(X);
-    B = load(&lane->mix[sel & 3]);
-    O = load(&lane->mix[(sel & 3) ^ 1]);
+    // As byte offsets, so that O's offset is B's with one bit flipped.
+    const uint8_t* mix = reinterpret_cast<const uint8_t*>(lane->mix);
+    const uint8_t* mix_sq = reinterpret_cast<const uint8_t*>(lane->mix_sq);
+    const size_t b_offset = size_t(sel & 3) * sizeof(__m128i);
+    const size_t o_offset = b_offset ^ sizeof(__m128i);
+    B = load(mix + b_offset);
+    O = load(mix + o_offset);
+    B_sq = load(mix_sq + b_offset);
+    O_sq = load(mix_sq + o_offset);
   }
 };
 
@@ -151,8 +159,7 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
     store(t.P, np);
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
   } else if constexpr (kBranch == 1) {
-    acc = _mm_xor_si128(acc, _mm_xor_si128(load(&lane->mix_sq[t.sel & 3]),
-                                           clmul_lohi(_mm_xor_si128(t.B, t.p))));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(t.B_sq, clmul_lohi(_mm_xor_si128(t.B, t.p))));
     __m128i nx = _mm_xor_si128(t.p, mulhrs16(acc, t.p));
     acc = _mm_xor_si128(acc, _mm_xor_si128(t.x, t.O));
     store(t.X, nx);
@@ -160,8 +167,7 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
   } else if constexpr (kBranch == 2) {
     acc = _mm_xor_si128(acc, _mm_xor_si128(t.B, t.x));
     __m128i np = _mm_xor_si128(t.x, mulhrs16(acc, t.x));
-    acc = _mm_xor_si128(acc, _mm_xor_si128(load(&lane->mix_sq[(t.sel & 3) ^ 1]),
-                                           clmul_lohi(_mm_xor_si128(t.O, t.p))));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(t.O_sq, clmul_lohi(_mm_xor_si128(t.O, t.p))));
     store(t.P, np);
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
   } else if constexpr (kBranch == 3) {
@@ -171,8 +177,8 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
     __m128i nx = _mm_xor_si128(t.p, mulhrs16(acc, t.p));
     // Odd and even dividends both computed; the parity of d keeps one.
     __m128i odd = select_mask(uint64_t(d));
-    __m128i acc_odd = _mm_xor_si128(acc, _mm_xor_si128(load(&lane->mix_sq[t.sel & 3]),
-                                                       clmul_lohi(_mm_xor_si128(t.x, t.B))));
+    __m128i acc_odd =
+        _mm_xor_si128(acc, _mm_xor_si128(t.B_sq, clmul_lohi(_mm_xor_si128(t.x, t.B))));
     __m128i np_odd = _mm_xor_si128(t.x, mulhrs16(acc_odd, t.x));
     acc = pick(_mm_xor_si128(acc, t.B), acc_odd, odd);
     store(t.X, nx);
