@@ -269,8 +269,8 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
 // from an address known only at the end of that step, which the processor cannot
 // order ahead of time.
 struct LaneTable {
-  alignas(16) uint8_t low_byte[kTlmMaxLanes];
   uint64_t sel[kTlmMaxLanes];
+  alignas(16) uint8_t low_byte[kTlmMaxLanes];
 
   // Two stores straight from the vector register; the branch bits are picked
   // out once per step in groups() rather than once per lane here.
