@@ -56,13 +56,10 @@ static_assert(sizeof(Lane) <= kTlmLaneStride);
 constexpr size_t kJobBlock = 8896;
 constexpr size_t kJobAcc = 8960;
 
-alignas(16) const uint64_t kSelect[2][2] = {{0, 0}, {~0ull, ~0ull}};  // vh_m01
-
 inline __m128i load(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
 inline void store(void* p, __m128i v) { _mm_store_si128(static_cast<__m128i*>(p), v); }
-inline __m128i select_mask(uint64_t bit) { return load(kSelect[bit & 1]); }
 
-// a when the mask is clear, b when it is set.
+// Byte by byte: a where the mask byte's top bit is clear, b where it is set.
 inline __m128i pick(__m128i a, __m128i b, __m128i mask) { return _mm_blendv_epi8(a, b, mask); }
 // Every byte set to the top byte of v.
 inline __m128i top_byte_everywhere(int64_t v) {
@@ -173,10 +170,11 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
   } else if constexpr (kBranch == 3) {
     acc = _mm_xor_si128(acc, _mm_xor_si128(t.p, t.O));
     int64_t d = int64_t(low64(acc));
+    // Odd and even dividends both computed; the parity of d keeps one. The blends
+    // read only each byte's top bit: d's bit 0 moved there and copied to every byte.
+    const __m128i odd = _mm_shuffle_epi8(_mm_slli_epi16(acc, 7), _mm_setzero_si128());
     acc = _mm_xor_si128(acc, low32_word(d % divisor_of(t.sel)));
     __m128i nx = _mm_xor_si128(t.p, mulhrs16(acc, t.p));
-    // Odd and even dividends both computed; the parity of d keeps one.
-    __m128i odd = select_mask(uint64_t(d));
     __m128i acc_odd =
         _mm_xor_si128(acc, _mm_xor_si128(t.B_sq, clmul_lohi(_mm_xor_si128(t.x, t.B))));
     __m128i np_odd = _mm_xor_si128(t.x, mulhrs16(acc_odd, t.x));
