@@ -196,9 +196,9 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
     // The same bits in every byte for the blends, which look only at each byte's
     // top bit: doubling the bytes brings the next pass's bit to the top.
     __m128i use_clmul = top_byte_everywhere(bits);
-    // B is the clmul operand on odd passes and the AES one on even passes; the
-    // two swap from pass to pass.
-    // The first pass's AES operand: B (mix[sel & 3]) when n is even, else O.
+    // B is the clmul operand on odd passes and the AES one on even passes, so the
+    // two swap from pass to pass; the first pass (r = n) gives B to AES when n is
+    // even.
     const uint64_t first_aes = (t.sel & 3) ^ (uint64_t(n) & 1);
     __m128i with_clmul = load(&lane->mix[first_aes ^ 1]);
     __m128i with_aes = load(&lane->mix[first_aes]);
@@ -225,15 +225,15 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
     const int n = int(t.sel >> 61);
     int64_t bits = int64_t(t.sel << (35 - n));
     __m128i use_div = top_byte_everywhere(bits);  // as in branch 5
-    // B goes with the division on odd passes and with the multiply on even ones.
-    // The first pass's multiply operand: B (mix[sel & 3]) when n is even, else O.
+    // B goes with the division on odd passes and with the multiply on even ones;
+    // the first pass (r = n) gives B to the multiply when n is even.
     const uint64_t first_mul = (t.sel & 3) ^ (uint64_t(n) & 1);
     __m128i with_div = load(&lane->mix[first_mul ^ 1]);
     __m128i with_mul = load(&lane->mix[first_mul]);
     __m128i last = t.x;
     for (int j = 0; j <= n; ++j) {
       const __m128i word = load(t.P + j);
-      const __m128i div_mask = _mm_cmplt_epi8(use_div, _mm_setzero_si128());
+      const __m128i div_mask = _mm_cmplt_epi8(use_div, _mm_setzero_si128());  // whole bytes
       __m128i by_div = _mm_xor_si128(word, with_div);
       __m128i by_mul = clmul_lohi(_mm_andnot_si128(div_mask, _mm_xor_si128(word, with_mul)));
       acc = _mm_xor_si128(acc, mulhrs16(acc, by_mul));
