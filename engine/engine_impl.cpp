@@ -56,14 +56,15 @@ static_assert(sizeof(Lane) <= kTlmLaneStride);
 constexpr size_t kJobBlock = 8896;
 constexpr size_t kJobAcc = 8960;
 
-alignas(16) const uint64_t kSelect[2][2] = {{0, 0}, {~0ull, ~0ull}};  // vh_m01
-
 inline __m128i load(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
 inline void store(void* p, __m128i v) { _mm_store_si128(static_cast<__m128i*>(p), v); }
-inline __m128i select_mask(uint64_t bit) { return load(kSelect[bit & 1]); }
 
-// a when the mask is clear, b when it is set.
+// Byte by byte: a where the mask byte's top bit is clear, b where it is set.
 inline __m128i pick(__m128i a, __m128i b, __m128i mask) { return _mm_blendv_epi8(a, b, mask); }
+// Every byte set to the top byte of v.
+inline __m128i top_byte_everywhere(int64_t v) {
+  return _mm_set1_epi8(char(uint8_t(uint64_t(v) >> 56)));
+}
 inline uint64_t low64(__m128i x) { return uint64_t(_mm_cvtsi128_si64(x)); }
 // A word whose bits 0..31 are the low 32 bits of v, the rest zero.
 inline __m128i low32_word(int64_t v) { return _mm_cvtsi32_si128(int32_t(uint32_t(v))); }
@@ -118,6 +119,7 @@ struct Step {
   __m128i* X;
   __m128i p, x;  // the picked words' values before the step
   __m128i B, O;
+  __m128i B_sq, O_sq;  // clmul_lohi of B and O, from the lane record
   __m128i acc;
 
   Step(Lane* lane, uint64_t selector, int s) {
@@ -129,15 +131,22 @@ struct Step {
     lane->moves[2 * s + 1] = X;
     p = load(P);
     x = load(X);
-    B = load(&lane->mix[sel & 3]);
-    O = load(&lane->mix[(sel & 3) ^ 1]);
+    // As byte offsets, so that O's offset is B's with one bit flipped.
+    const uint8_t* mix = reinterpret_cast<const uint8_t*>(lane->mix);
+    const uint8_t* mix_sq = reinterpret_cast<const uint8_t*>(lane->mix_sq);
+    const size_t b_offset = size_t(sel & 3) * sizeof(__m128i);
+    const size_t o_offset = b_offset ^ sizeof(__m128i);
+    B = load(mix + b_offset);
+    O = load(mix + o_offset);
+    B_sq = load(mix_sq + b_offset);
+    O_sq = load(mix_sq + o_offset);
   }
 };
 
 // The eight branches. Each reads every key word it needs before its first store;
 // where P and X are the same word the later store is the one that stays.
 template <int kBranch>
-inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
+inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
   Step t(lane, sel, s);
   __m128i acc = t.acc;
   if constexpr (kBranch == 0) {
@@ -147,8 +156,7 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
     store(t.P, np);
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
   } else if constexpr (kBranch == 1) {
-    acc = _mm_xor_si128(acc, _mm_xor_si128(load(&lane->mix_sq[t.sel & 3]),
-                                           clmul_lohi(_mm_xor_si128(t.B, t.p))));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(t.B_sq, clmul_lohi(_mm_xor_si128(t.B, t.p))));
     __m128i nx = _mm_xor_si128(t.p, mulhrs16(acc, t.p));
     acc = _mm_xor_si128(acc, _mm_xor_si128(t.x, t.O));
     store(t.X, nx);
@@ -156,19 +164,19 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
   } else if constexpr (kBranch == 2) {
     acc = _mm_xor_si128(acc, _mm_xor_si128(t.B, t.x));
     __m128i np = _mm_xor_si128(t.x, mulhrs16(acc, t.x));
-    acc = _mm_xor_si128(acc, _mm_xor_si128(load(&lane->mix_sq[(t.sel & 3) ^ 1]),
-                                           clmul_lohi(_mm_xor_si128(t.O, t.p))));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(t.O_sq, clmul_lohi(_mm_xor_si128(t.O, t.p))));
     store(t.P, np);
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
   } else if constexpr (kBranch == 3) {
     acc = _mm_xor_si128(acc, _mm_xor_si128(t.p, t.O));
     int64_t d = int64_t(low64(acc));
+    // Odd and even dividends both computed; the parity of d keeps one. The blends
+    // read only each byte's top bit: d's bit 0 moved there and copied to every byte.
+    const __m128i odd = _mm_shuffle_epi8(_mm_slli_epi16(acc, 7), _mm_setzero_si128());
     acc = _mm_xor_si128(acc, low32_word(d % divisor_of(t.sel)));
     __m128i nx = _mm_xor_si128(t.p, mulhrs16(acc, t.p));
-    // Odd and even dividends both computed; the parity of d keeps one.
-    __m128i odd = select_mask(uint64_t(d));
-    __m128i acc_odd = _mm_xor_si128(acc, _mm_xor_si128(load(&lane->mix_sq[t.sel & 3]),
-                                                       clmul_lohi(_mm_xor_si128(t.x, t.B))));
+    __m128i acc_odd =
+        _mm_xor_si128(acc, _mm_xor_si128(t.B_sq, clmul_lohi(_mm_xor_si128(t.x, t.B))));
     __m128i np_odd = _mm_xor_si128(t.x, mulhrs16(acc_odd, t.x));
     acc = pick(_mm_xor_si128(acc, t.B), acc_odd, odd);
     store(t.X, nx);
@@ -184,24 +192,28 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
   } else if constexpr (kBranch == 5) {
     // Pass r tests bit 28 + r: shifted so that each pass finds its bit on top.
     const int n = int(t.sel >> 61);
-    uint64_t bits = t.sel << (35 - n);
-    // B is the clmul operand on odd passes and the AES one on even passes; the
-    // two swap from pass to pass.
-    const __m128i odd_first = select_mask(uint64_t(n));
-    __m128i with_clmul = pick(t.O, t.B, odd_first);
-    __m128i with_aes = pick(t.B, t.O, odd_first);
+    int64_t bits = int64_t(t.sel << (35 - n));
+    // The same bits in every byte for the blends, which look only at each byte's
+    // top bit: doubling the bytes brings the next pass's bit to the top.
+    __m128i use_clmul = top_byte_everywhere(bits);
+    // B is the clmul operand on odd passes and the AES one on even passes, so the
+    // two swap from pass to pass; the first pass (r = n) gives B to AES when n is
+    // even.
+    const uint64_t first_aes = (t.sel & 3) ^ (uint64_t(n) & 1);
+    __m128i with_clmul = load(&lane->mix[first_aes ^ 1]);
+    __m128i with_aes = load(&lane->mix[first_aes]);
     const __m128i* k = t.P;
     const __m128i* aes_keys = t.P + 1;  // the key word after k, plus the AES offset
     for (int r = n; r >= 0; --r) {
       const __m128i word = load(k++);
-      const uint64_t use_clmul = bits >> 63;
-      __m128i by_clmul = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(word, with_clmul)));
+      __m128i by_clmul = clmul_lohi(_mm_xor_si128(word, with_clmul));
       __m128i s0 = word, s1 = with_aes;
       aes2_mix(s0, s1, aes_keys);
-      __m128i by_aes = _mm_xor_si128(acc, _mm_xor_si128(s0, s1));
-      acc = pick(by_aes, by_clmul, select_mask(use_clmul));
-      aes_keys += 1 + 4 * (use_clmul ^ 1);
-      bits <<= 1;
+      acc = _mm_xor_si128(acc, pick(_mm_xor_si128(s0, s1), by_clmul, use_clmul));
+      // One word on, and four more past the round keys when the AES one was kept.
+      aes_keys += 5 + 4 * (bits >> 63);
+      bits = int64_t(uint64_t(bits) << 1);
+      use_clmul = _mm_add_epi8(use_clmul, use_clmul);
       __m128i swap = with_clmul;
       with_clmul = with_aes;
       with_aes = swap;
@@ -211,23 +223,25 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
   } else if constexpr (kBranch == 6) {
     const int64_t q = divisor_of(t.sel);
     const int n = int(t.sel >> 61);
-    uint64_t bits = t.sel << (35 - n);
-    // B goes with the division on odd passes and with the multiply on even ones.
-    const __m128i odd_first = select_mask(uint64_t(n));
-    __m128i with_div = pick(t.O, t.B, odd_first);
-    __m128i with_mul = pick(t.B, t.O, odd_first);
+    int64_t bits = int64_t(t.sel << (35 - n));
+    __m128i use_div = top_byte_everywhere(bits);  // as in branch 5
+    // B goes with the division on odd passes and with the multiply on even ones;
+    // the first pass (r = n) gives B to the multiply when n is even.
+    const uint64_t first_mul = (t.sel & 3) ^ (uint64_t(n) & 1);
+    __m128i with_div = load(&lane->mix[first_mul ^ 1]);
+    __m128i with_mul = load(&lane->mix[first_mul]);
     __m128i last = t.x;
     for (int j = 0; j <= n; ++j) {
       const __m128i word = load(t.P + j);
-      const uint64_t use_div = bits >> 63;
-      const __m128i div_mask = select_mask(use_div);
+      const __m128i div_mask = _mm_cmplt_epi8(use_div, _mm_setzero_si128());  // whole bytes
       __m128i by_div = _mm_xor_si128(word, with_div);
       __m128i by_mul = clmul_lohi(_mm_andnot_si128(div_mask, _mm_xor_si128(word, with_mul)));
       acc = _mm_xor_si128(acc, mulhrs16(acc, by_mul));
-      int64_t dividend = int64_t(low64(by_div) & (0 - use_div));
+      int64_t dividend = int64_t(low64(by_div)) & (bits >> 63);
       acc = _mm_xor_si128(acc, low32_word(dividend % q));
-      last = pick(by_mul, by_div, div_mask);
-      bits <<= 1;
+      last = pick(by_mul, by_div, use_div);
+      bits = int64_t(uint64_t(bits) << 1);
+      use_div = _mm_add_epi8(use_div, use_div);
       __m128i swap = with_div;
       with_div = with_mul;
       with_mul = swap;
@@ -242,32 +256,48 @@ inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
   }
   store(&lane->acc, acc);
-  return low64(acc);
+  return acc;
 }
 
-// Every lane's next branch and selector (the low 64 bits of its accumulator, kept
-// here so that a step can compute its addresses without waiting for the
-// accumulator to come back from memory). The groups of a step are bit sets made
-// from the branch bytes. Appending each lane to a list per branch as its step
-// ends would make every append load the list's end from an address known only at
-// the end of that step, which the processor cannot order ahead of time.
+// Every lane's next selector (the low 64 bits of its accumulator, kept here so
+// that a step can compute its addresses without waiting for the accumulator to
+// come back from memory) and its low byte, which holds the branch bits. The
+// groups of a step are bit sets made from those bytes. Appending each lane to a
+// list per branch as its step ends would make every append load the list's end
+// from an address known only at the end of that step, which the processor cannot
+// order ahead of time.
 struct LaneTable {
-  alignas(16) uint8_t branch[kTlmMaxLanes];  // 0xFF for lanes not in use
   uint64_t sel[kTlmMaxLanes];
+  alignas(16) uint8_t low_byte[kTlmMaxLanes];
 
-  void set(int i, uint64_t s) {
-    sel[i] = s;
-    branch[i] = uint8_t((s >> 2) & 7);
+  // Two stores straight from the vector register; the branch bits are picked
+  // out once per step in groups() rather than once per lane here.
+  void set(int i, __m128i acc) {
+    sel[i] = low64(acc);
+    low_byte[i] = uint8_t(_mm_extract_epi8(acc, 0));
   }
-  // The lanes that take branch b, as a bit set (bit i for lane i).
-  uint64_t taking(int b, int vectors) const {
-    const __m128i want = _mm_set1_epi8(char(b));
-    uint64_t set = 0;
+  // The lanes of `in_use` that take each branch, as bit sets (bit i for lane i).
+  void groups(uint64_t in_use, int vectors, uint64_t bucket[kBranches]) const {
+    // Bits 2, 3 and 4 of every lane's byte as three bit sets: a 16-bit shift by
+    // 5, 4 or 3 brings that bit of each byte to the byte's top bit, which the
+    // byte mask reads.
+    uint64_t bit2 = 0, bit3 = 0, bit4 = 0;
     for (int v = 0; v < vectors; ++v) {
-      const __m128i same = _mm_cmpeq_epi8(load(branch + 16 * v), want);
-      set |= uint64_t(uint32_t(_mm_movemask_epi8(same))) << (16 * v);
+      const __m128i bytes = load(low_byte + 16 * v);
+      bit2 |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 5)))) << (16 * v);
+      bit3 |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 4)))) << (16 * v);
+      bit4 |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 3)))) << (16 * v);
     }
-    return set;
+    const uint64_t b00 = in_use & ~bit4 & ~bit3, b01 = in_use & ~bit4 & bit3;
+    const uint64_t b10 = in_use & bit4 & ~bit3, b11 = in_use & bit4 & bit3;
+    bucket[0] = b00 & ~bit2;
+    bucket[1] = b00 & bit2;
+    bucket[2] = b01 & ~bit2;
+    bucket[3] = b01 & bit2;
+    bucket[4] = b10 & ~bit2;
+    bucket[5] = b10 & bit2;
+    bucket[6] = b11 & ~bit2;
+    bucket[7] = b11 & bit2;
   }
 };
 
@@ -285,12 +315,13 @@ inline void run_bucket(uint8_t* scratch, LaneTable* table, uint64_t lanes, int s
 // of one branch run in one loop.
 void mix_lanes(uint8_t* scratch, int lanes) {
   LaneTable table;
-  for (int i = 0; i < kTlmMaxLanes; ++i) table.branch[i] = 0xFF;
-  for (int i = 0; i < lanes; ++i) table.set(i, low64(load(&lane_at(scratch, i)->acc)));
+  for (int i = 0; i < kTlmMaxLanes; ++i) table.low_byte[i] = 0;
+  for (int i = 0; i < lanes; ++i) table.set(i, load(&lane_at(scratch, i)->acc));
+  const uint64_t in_use = lanes == 64 ? ~0ull : (1ull << lanes) - 1;
   const int vectors = (lanes + 15) / 16;
   for (int s = 0; s < kSteps; ++s) {
     uint64_t bucket[kBranches];
-    for (int b = 0; b < kBranches; ++b) bucket[b] = table.taking(b, vectors);
+    table.groups(in_use, vectors, bucket);
     run_bucket<0>(scratch, &table, bucket[0], s);
     run_bucket<1>(scratch, &table, bucket[1], s);
     run_bucket<2>(scratch, &table, bucket[2], s);
@@ -304,7 +335,8 @@ void mix_lanes(uint8_t* scratch, int lanes) {
 
 // Reduces one lane's accumulator and runs its final keyed Haraka-512, leaving the
 // four output words (after the feed-forward, before the truncation) in out.
-void finish_lane(const uint8_t* job, Lane* lane, __m128i out[4]) {
+// Inlined so that the scan, which uses only word 3, skips the work for the others.
+[[gnu::always_inline]] inline void finish_lane(const uint8_t* job, Lane* lane, __m128i out[4]) {
   uint64_t i = vh_reduce(load(&lane->acc));
   __m128i block[4];
   block[0] = load(job + kJobBlock);
