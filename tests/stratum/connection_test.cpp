@@ -170,10 +170,12 @@ TEST(StratumConnection, BackoffDoublesTo32ThenStaysAt30Seconds) {
   ASSERT_TRUE(rec.wait_message(refused, 9, 10000));
   client.stop();
   const int expected_seconds[] = {1, 2, 4, 8, 16, 32, 30, 30};
+  // A pause never ends early, but a loaded machine (sanitizers, parallel tests) can
+  // stretch every tick; the upper bound still tells 32 from 64 and 30 from 60.
   for (int i = 0; i < 8; ++i) {
     auto gap = rec.messages[i + 1].first - rec.messages[i].first;
     EXPECT_GE(gap, expected_seconds[i] * 20ms) << "wait " << i;
-    EXPECT_LT(gap, expected_seconds[i] * 30ms + 100ms) << "wait " << i;
+    EXPECT_LT(gap, expected_seconds[i] * 30ms + 300ms) << "wait " << i;
   }
 }
 
