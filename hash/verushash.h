@@ -34,7 +34,8 @@ void vh_job_init(uint8_t job[9024], const uint8_t header[1487]);
 void vh_hash_header(uint8_t out[32], const uint8_t header[1487]);
 
 // vh_hash_header() that fills haraka_rc itself the first time it is called, so
-// it works before the engine's initialisation. Safe to call from any thread.
+// it works before the engine's initialisation. First calls from several threads
+// at once are safe; that first fill must not overlap other threads' hashing.
 void vh_oracle(uint8_t out[32], const uint8_t header[1487]);
 
 // The 32 mixing steps over the key (552 words, 16-byte aligned, changed) driven by

@@ -13,6 +13,15 @@ class Json {
  public:
   enum Type : int { Null = 0, Bool = 1, Number = 2, String = 3, Object = 4, Array = 5 };
 
+  // Declared here and defaulted in the source: Json holds containers of itself,
+  // which some standard libraries can only instantiate once Json is complete.
+  Json();
+  Json(const Json&);
+  Json(Json&&) noexcept;
+  Json& operator=(const Json&);
+  Json& operator=(Json&&) noexcept;
+  ~Json();
+
   Type type = Null;
   bool boolean = false;
   double number = 0;

@@ -2,6 +2,13 @@
 
 namespace ilvo {
 
+Json::Json() = default;
+Json::Json(const Json&) = default;
+Json::Json(Json&&) noexcept = default;
+Json& Json::operator=(const Json&) = default;
+Json& Json::operator=(Json&&) noexcept = default;
+Json::~Json() = default;
+
 const Json* Json::find(const std::string& key) const {
   if (type != Object) return nullptr;
   for (const auto& member : members) {

@@ -67,12 +67,6 @@ TEST_F(HarakaTest, KeyedWithACopyOfTheConstantsIsTheUnkeyedPermutation) {
     haraka512_keyed(keyed, in_, copy);
     EXPECT_EQ(hex(unkeyed, 32), hex(keyed, 32));
   }
-  // Any other key gives another function.
-  copy[39] = _mm_setzero_si128();
-  uint8_t unkeyed[32], keyed[32];
-  haraka512(unkeyed, in_, haraka_rc);
-  haraka512_keyed(keyed, in_, copy);
-  EXPECT_NE(hex(unkeyed, 32), hex(keyed, 32));
 }
 
 TEST_F(HarakaTest, TruncationTakesHighHalvesThenLowHalves) {

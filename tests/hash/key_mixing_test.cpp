@@ -143,36 +143,24 @@ TEST(HashRef, RestoresTheWorkingKeyAndDependsOnEveryBlockByte) {
   for (int i = 0; i < 32; i++) seed[i] = static_cast<uint8_t>(i * 13 + 1);
   alignas(16) static uint8_t pristine[8832];
   alignas(16) static uint8_t working[8832];
-  alignas(16) static uint8_t mixed[8832];
   vh_genkey(seed, pristine);
   std::memcpy(working, pristine, sizeof working);
 
   uint8_t block[64] = {};
-  uint8_t first[32], out[32];
+  uint8_t previous[32], out[32];
   for (int n = 0; n < 47; n++) {
     block[n] ^= 0x5A;  // every block byte 0..46, one at a time
     vh_hash_ref(out, block, working, pristine);
     ASSERT_EQ(std::memcmp(working, pristine, sizeof working), 0) << n;
     if (n > 0) {
-      EXPECT_NE(std::memcmp(out, first, 32), 0) << n;
+      EXPECT_NE(std::memcmp(out, previous, 32), 0) << n;
     }
-    std::memcpy(first, out, 32);
+    std::memcpy(previous, out, 32);
   }
   // Bytes past 46 are rebuilt by the hash and do not count.
   std::memset(block + 47, 0xEE, 17);
   vh_hash_ref(out, block, working, pristine);
-  EXPECT_EQ(std::memcmp(out, first, 32), 0);
-
-  // The restore has work to do: the mixing alone leaves the key changed.
-  std::memcpy(mixed, pristine, sizeof mixed);
-  alignas(16) uint8_t full[64];
-  std::memcpy(full, block, 47);
-  std::memcpy(full + 47, full, 16);
-  full[63] = full[0];
-  __m128i* moves[64];
-  vh22_clmul_ref(reinterpret_cast<__m128i*>(mixed), reinterpret_cast<const __m128i*>(full),
-                 0x1FFF, moves);
-  EXPECT_NE(std::memcmp(mixed, pristine, sizeof mixed), 0);
+  EXPECT_EQ(std::memcmp(out, previous, 32), 0);
 }
 
 }  // namespace

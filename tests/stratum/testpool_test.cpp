@@ -297,6 +297,7 @@ TEST(TestPoolCommandLine, OptionsAndTimeLimit) {
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_EQ(bad.err.find("tlm-testpool: invalid value for --prefix-bytes: 8\n"), 0u);
   EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--difficulty", "0"}).exit_code, 1);
+  EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--job-interval", "1e300"}).exit_code, 1);
   EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--port"}).exit_code, 1);
   EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--fast"}).exit_code, 1);
   auto timed = run_process({TLM_TESTPOOL_BINARY, "--port", "0", "--seconds", "0.2"}, {}, 5000);

@@ -9,6 +9,10 @@ namespace testpool {
 
 namespace {
 
+// Intervals become clock durations, which must neither vanish nor overflow.
+constexpr double kMinInterval = 0.01;
+constexpr double kMaxSeconds = 1e7;
+
 bool to_double(const char* text, double& out) {
   char* end = nullptr;
   errno = 0;
@@ -91,11 +95,14 @@ bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, st
     } else if (arg == "--difficulty") {
       ok = to_double(value, opts.difficulty) && opts.difficulty > 0;
     } else if (arg == "--job-interval") {
-      ok = to_double(value, opts.job_interval) && opts.job_interval > 0;
+      ok = to_double(value, opts.job_interval) && opts.job_interval >= kMinInterval &&
+           opts.job_interval <= kMaxSeconds;
     } else if (arg == "--seconds") {
-      ok = to_double(value, opts.seconds) && opts.seconds >= 0;
+      ok = to_double(value, opts.seconds) && opts.seconds >= 0 && opts.seconds <= kMaxSeconds;
     } else if (arg == "--retarget-interval") {
-      ok = to_double(value, opts.retarget_interval) && opts.retarget_interval >= 0;
+      ok = to_double(value, opts.retarget_interval) &&
+           (opts.retarget_interval == 0 ||
+            (opts.retarget_interval >= kMinInterval && opts.retarget_interval <= kMaxSeconds));
     } else if (arg == "--summary") {
       opts.summary_file = value;
     } else if (arg == "--refuse-login") {
