@@ -303,6 +303,9 @@ TEST(TestPoolCommandLine, OptionsAndTimeLimit) {
   EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--job-interval", "1e300"}).exit_code, 1);
   EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--port"}).exit_code, 1);
   EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--fast"}).exit_code, 1);
+  EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--drop-every", "0"}).exit_code, 1);
+  EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--faulty-connections", "-1"}).exit_code, 1);
+  EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--reject-reason"}).exit_code, 1);
   auto timed = run_process({TLM_TESTPOOL_BINARY, "--port", "0", "--seconds", "0.2"}, {}, 5000);
   EXPECT_EQ(timed.exit_code, 0);
   EXPECT_EQ(timed.out.find("listening on 127.0.0.1:"), 0u);
