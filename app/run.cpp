@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <chrono>
@@ -85,14 +86,18 @@ int run(Options opts) {
   DevFee dev_fee([&](bool to_fee) {
     miner.current_seq.store(0);
     stratum.stop();
+    // A job the old connection was publishing while we withdrew may have put its
+    // number back; with the connection thread joined, withdrawing again is final.
+    miner.current_seq.store(0);
     config.user = to_fee ? kDevFeeWallet : user;
     stratum.start(config);
   });
 
   while (!g_stop.load()) {
     sleep_one_second();
+    const auto elapsed = std::chrono::steady_clock::now() - t0;
     const double uptime =
-        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count()) / 1e9;
+        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1e9;
     dev_fee.step(uptime, stratum.connected.load());
     stats.step(uptime, miner.hashes(), miner.accepted.load(), miner.rejected.load());
   }

@@ -10,6 +10,15 @@
 // accumulator selects, and each group runs its branch in a tight loop. A lane's
 // steps form one long dependency chain, so running many independent lanes per
 // loop lets the processor overlap their latencies.
+//
+// Where the per-branch code differs in form from a one-lane-at-a-time hash, it
+// computes the same values more cheaply: the lanes of a branch are found as a bit
+// set, from a byte per lane that each step writes as it ends, and each lane's
+// selector is kept beside that byte; the carry-less squares of the buffer words
+// come from the lane record; the looped branches compute both alternatives of each
+// pass and keep one by mask, with the pass parity and selector bit carried from
+// pass to pass; and the key restore finds each pristine word at a fixed distance
+// from the lane's word.
 
 #include <immintrin.h>
 #include <stddef.h>
@@ -111,9 +120,9 @@ struct Step {
   __m128i B, O;
   __m128i acc;
 
-  Step(Lane* lane, int s) {
+  Step(Lane* lane, uint64_t selector, int s) {
     acc = load(&lane->acc);
-    sel = low64(acc);
+    sel = selector;
     P = &lane->key[(sel >> 5) & kWordMask];
     X = &lane->key[(sel >> 32) & kWordMask];
     lane->moves[2 * s] = P;
@@ -128,8 +137,8 @@ struct Step {
 // The eight branches. Each reads every key word it needs before its first store;
 // where P and X are the same word the later store is the one that stays.
 template <int kBranch>
-inline uint64_t run_step(Lane* lane, int s) {
-  Step t(lane, s);
+inline uint64_t run_step(Lane* lane, uint64_t sel, int s) {
+  Step t(lane, sel, s);
   __m128i acc = t.acc;
   if constexpr (kBranch == 0) {
     acc = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(t.x, t.O)));
@@ -236,51 +245,60 @@ inline uint64_t run_step(Lane* lane, int s) {
   return low64(acc);
 }
 
-// The lanes grouped by the branch of their next step.
-struct Buckets {
-  Lane* lanes[kBranches][kTlmMaxLanes];
-  int count[kBranches];
+// Every lane's next branch and selector (the low 64 bits of its accumulator, kept
+// here so that a step can compute its addresses without waiting for the
+// accumulator to come back from memory). The groups of a step are bit sets made
+// from the branch bytes. Appending each lane to a list per branch as its step
+// ends would make every append load the list's end from an address known only at
+// the end of that step, which the processor cannot order ahead of time.
+struct LaneTable {
+  alignas(16) uint8_t branch[kTlmMaxLanes];  // 0xFF for lanes not in use
+  uint64_t sel[kTlmMaxLanes];
+
+  void set(int i, uint64_t s) {
+    sel[i] = s;
+    branch[i] = uint8_t((s >> 2) & 7);
+  }
+  // The lanes that take branch b, as a bit set (bit i for lane i).
+  uint64_t taking(int b, int vectors) const {
+    const __m128i want = _mm_set1_epi8(char(b));
+    uint64_t set = 0;
+    for (int v = 0; v < vectors; ++v) {
+      const __m128i same = _mm_cmpeq_epi8(load(branch + 16 * v), want);
+      set |= uint64_t(uint32_t(_mm_movemask_epi8(same))) << (16 * v);
+    }
+    return set;
+  }
 };
 
-// Files a lane whose accumulator's low word is sel under the branch sel selects.
-inline void add(Buckets* buckets, Lane* lane, uint64_t sel) {
-  int b = int(sel >> 2) & 7;
-  buckets->lanes[b][buckets->count[b]++] = lane;
-}
-
-// Runs one step for the lanes of one bucket and files each lane under the branch
-// of its next step.
+// Runs one step for the lanes in the bit set, in lane order.
 template <int kBranch>
-inline void run_bucket(const Buckets& now, int s, Buckets* next) {
-  const int n = now.count[kBranch];
-  Lane* const* lanes = now.lanes[kBranch];
-  for (int i = 0; i < n; ++i) {
-    Lane* lane = lanes[i];
-    add(next, lane, run_step<kBranch>(lane, s));
+inline void run_bucket(uint8_t* scratch, LaneTable* table, uint64_t lanes, int s) {
+  while (lanes != 0) {
+    const int i = __builtin_ctzll(lanes);
+    lanes &= lanes - 1;
+    table->set(i, run_step<kBranch>(lane_at(scratch, i), table->sel[i], s));
   }
 }
 
-// The 32 mixing steps for every lane, grouped by branch at each step. Each step
-// files the lanes for the next one, so the accumulators are not read twice.
+// The 32 mixing steps for every lane, grouped by branch at each step: all lanes
+// of one branch run in one loop.
 void mix_lanes(uint8_t* scratch, int lanes) {
-  Buckets table[2];
-  for (int b = 0; b < kBranches; ++b) table[0].count[b] = 0;
-  for (int i = 0; i < lanes; ++i) {
-    Lane* lane = lane_at(scratch, i);
-    add(&table[0], lane, low64(load(&lane->acc)));
-  }
+  LaneTable table;
+  for (int i = 0; i < kTlmMaxLanes; ++i) table.branch[i] = 0xFF;
+  for (int i = 0; i < lanes; ++i) table.set(i, low64(load(&lane_at(scratch, i)->acc)));
+  const int vectors = (lanes + 15) / 16;
   for (int s = 0; s < kSteps; ++s) {
-    const Buckets& now = table[s & 1];
-    Buckets* next = &table[(s + 1) & 1];
-    for (int b = 0; b < kBranches; ++b) next->count[b] = 0;
-    run_bucket<0>(now, s, next);
-    run_bucket<1>(now, s, next);
-    run_bucket<2>(now, s, next);
-    run_bucket<3>(now, s, next);
-    run_bucket<4>(now, s, next);
-    run_bucket<5>(now, s, next);
-    run_bucket<6>(now, s, next);
-    run_bucket<7>(now, s, next);
+    uint64_t bucket[kBranches];
+    for (int b = 0; b < kBranches; ++b) bucket[b] = table.taking(b, vectors);
+    run_bucket<0>(scratch, &table, bucket[0], s);
+    run_bucket<1>(scratch, &table, bucket[1], s);
+    run_bucket<2>(scratch, &table, bucket[2], s);
+    run_bucket<3>(scratch, &table, bucket[3], s);
+    run_bucket<4>(scratch, &table, bucket[4], s);
+    run_bucket<5>(scratch, &table, bucket[5], s);
+    run_bucket<6>(scratch, &table, bucket[6], s);
+    run_bucket<7>(scratch, &table, bucket[7], s);
   }
 }
 
@@ -294,8 +312,14 @@ void finish_lane(const uint8_t* job, Lane* lane, __m128i out[4]) {
   // Block bytes 47..63 are I, I and I's low byte: byte 15 of word 2, then word 3.
   block[2] = _mm_insert_epi8(load(&lane->tail), int(i & 0xFF), 15);
   block[3] = _mm_set1_epi64x(int64_t((i >> 8) | (i << 56)));
-  for (int j = 0; j < 4; ++j) out[j] = block[j];
-  haraka512_words(out[0], out[1], out[2], out[3], &lane->key[i & kWordMask]);
+  // Work on locals: out may alias the key as far as the compiler knows, which
+  // would force every round's states out to memory.
+  __m128i s0 = block[0], s1 = block[1], s2 = block[2], s3 = block[3];
+  haraka512_words(s0, s1, s2, s3, &lane->key[i & kWordMask]);
+  out[0] = s0;
+  out[1] = s1;
+  out[2] = s2;
+  out[3] = s3;
 }
 
 // Puts back every key word the 32 steps changed.

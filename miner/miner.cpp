@@ -71,7 +71,8 @@ void Miner::worker(int index) {
     if (on_message) on_message("thread " + std::to_string(index) + ": out of memory");
     return;
   }
-  const uint32_t batch = static_cast<uint32_t>(lanes) * 8;
+  // The engine clamps the lane count to 1..64; a batch follows what it really has.
+  const uint32_t batch = static_cast<uint32_t>(ctx->lanes) * 8;
   std::atomic<uint64_t>& counter = *counters[static_cast<size_t>(index)];
   uint64_t last_seq = 0;
   uint32_t nonce_pos = 0;
@@ -84,7 +85,7 @@ void Miner::worker(int index) {
   uint32_t found[32];
 
   while (running.load()) {
-    const uint64_t s = current_seq.load();
+    uint64_t s = current_seq.load();
     if (s == 0) {
       sleep_100ms();
       continue;
@@ -95,8 +96,12 @@ void Miner::worker(int index) {
         held = state;
       }
       const Work& w = held->work;
+      // A job published between reading the number and taking the lock is already
+      // the one held: mine it under its own number, so the next batch does not see it
+      // as new and scan its first nonces a second time.
+      s = w.seq;
       prefix_len = w.extranonce1.size();
-      build_nonce(std::data(w.header) + kNonceOffset, prefix_len, w.seq, static_cast<uint16_t>(index), nonce);
+      build_nonce(std::data(w.header) + kNonceOffset, prefix_len, s, static_cast<uint16_t>(index), nonce);
       build_header(std::data(w.header), std::data(w.solution), nonce, hdr);
       tlm_engine_set(ctx, hdr);
       hi = target_hi(std::data(w.target));

@@ -34,7 +34,7 @@ class Handlers : public testing::Test {
 TEST_F(Handlers, NewJobNeedsNewIdAndCleanFlagOtherwiseOnlyDifficultyChanges) {
   StdoutCapture capture;
   JobReporter jobs;
-  jobs.report("a1", false, 2.0);     // first job without clean flag: difficulty line
+  jobs.report("a1", false, 2.0);     // first job, not clean: still logged, as a difficulty
   jobs.report("a1", true, 2.0);      // same id, same difficulty: nothing
   jobs.report("b2", true, 2.0);      // new id, clean: new job
   jobs.report("c3", false, 2.0);     // new id, not clean, same difficulty: nothing
@@ -46,13 +46,6 @@ TEST_F(Handlers, NewJobNeedsNewIdAndCleanFlagOtherwiseOnlyDifficultyChanges) {
             (std::vector<std::string>{"share difficulty 2.00", "new job b2 · share difficulty 2.00",
                                       "share difficulty 1.50k", "new job d4 · share difficulty 0.00",
                                       "share difficulty nan", "share difficulty nan"}));
-}
-
-TEST_F(Handlers, FirstJobIsAlwaysLogged) {
-  StdoutCapture capture;
-  JobReporter jobs;
-  jobs.report("", false, 0.0);  // differs from the initial -1
-  EXPECT_EQ(messages(capture.text()), std::vector<std::string>{"share difficulty 0.00"});
 }
 
 TEST_F(Handlers, ShareResultsAreCountedAndLogged) {

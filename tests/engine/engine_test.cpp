@@ -50,20 +50,7 @@ TEST_F(Engine, SetGivesEveryLaneTheKeyAndCallsGoThroughDispatch) {
   EXPECT_EQ(nfound, 8);
   EXPECT_EQ(found[2], 42u);
   EXPECT_TRUE(keys_restored(e));
-
-  Hash ref(kTlmHashSize);
-  Header with_nonce = h;
-  put_nonce(&with_nonce, 42);
-  tlm_engine_hash_ref(ref.data(), with_nonce.data());
-  EXPECT_EQ(ref, reference(h, 42));
   tlm_engine_free(e);
-}
-
-TEST_F(Engine, SelfTestPassesOnBothKernelFamilies) {
-  for (int lanes : {1, 17, 64, 0, 1000}) EXPECT_EQ(tlm_engine_selftest(lanes), 0) << lanes;
-  tlm_engine_force_sse();
-  for (int lanes : {1, 64}) EXPECT_EQ(tlm_engine_selftest(lanes), 0) << lanes;
-  tlm_engine_global_init();
 }
 
 // Seams: a reference hash that is wrong, and full kernels that agree with it or
@@ -86,6 +73,7 @@ void full_damaging_lane_two(const uint8_t* job, uint8_t* scratch, int32_t lanes,
 }
 
 TEST_F(Engine, SelfTestCountsEveryFailedComparison) {
+  EXPECT_EQ(tlm_engine_selftest(0), 0);  // clamped to one lane
   EXPECT_EQ(tlm::selftest_with(4, vh_hash_header, g_full), 0);
   EXPECT_EQ(tlm::selftest_with(4, wrong_reference, full_agreeing_with_wrong_reference), 1);
   // The known answer and both passes of all four lanes.

@@ -123,6 +123,8 @@ TEST_F(ScanKernel, RefusesLaneCountsAndListSizesThatWouldOverrun) {
     nfound_ = 0;
     EXPECT_EQ(scan(k, 1000, 0, 1, 0), 64u) << k.name;
     EXPECT_EQ(scan(k, 0, 0, 1, 0), 1u) << k.name;
+    std::vector<uint8_t> out(kTlmMaxLanes * kTlmHashSize);
+    k.full(engine_->job, engine_->scratch, 1000, 0, out.data());
     EXPECT_TRUE(keys_restored(engine_)) << k.name;
   }
 }

@@ -58,6 +58,16 @@ TEST(MinerLifecycle, ZeroThreadsAndRepeatedStop) {
   EXPECT_EQ(miner.hashes(), 0u);
 }
 
+TEST(MinerLifecycle, LaneCountOutsideTheEngineRangeStillMines) {
+  Stratum offline;
+  Miner miner(&offline);
+  miner.set_work(easy_work(7));
+  miner.start(1, 0);  // the engine makes it 1 lane: batches of 8
+  ASSERT_TRUE(eventually([&] { return miner.hashes() >= 16; }));
+  miner.stop();
+  EXPECT_EQ(miner.hashes() % 8, 0u);
+}
+
 TEST(MinerLifecycle, JobSetBeforeStartIsMinedAndWithdrawnJobStopsHashing) {
   Stratum offline;  // never started: every submission is dropped
   Miner miner(&offline);
