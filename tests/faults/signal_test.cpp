@@ -1,7 +1,11 @@
 // SIGINT and SIGTERM in every stage of the miner's life: it always ends with exit
 // code 0, "stopping" as its last line, and promptly.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -70,6 +74,56 @@ void stop_at_every_stage(int sig) {
     ASSERT_TRUE(miner.until_count("disconnected, retrying", 1, 20000, &pool)) << miner.log_text();
     expect_orderly_stop(miner, sig, "retry pause");
   }
+}
+
+// A listener whose accept queue is full: the kernel drops further connection
+// requests, so a client's connect hangs until its own time-out.
+class FullListener {
+ public:
+  FullListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd_, 0) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+      return;
+    }
+    port_ = ntohs(addr.sin_port);
+    for (int& c : fillers_) {
+      c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      connect(c, reinterpret_cast<sockaddr*>(&addr), len);
+    }
+    usleep(200000);  // the fillers' handshakes complete and fill the queue
+  }
+  ~FullListener() {
+    for (int c : fillers_) close(c);
+    close(fd_);
+  }
+  FullListener(const FullListener&) = delete;
+  FullListener& operator=(const FullListener&) = delete;
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int fillers_[3] = {-1, -1, -1};
+  uint16_t port_ = 0;
+};
+
+// A connect in progress is not interrupted: the stop waits for its 10 s time-out.
+TEST(Signals, StopDuringAConnectThatHangs) {
+  FullListener listener;
+  ASSERT_NE(listener.port(), 0);
+  Miner miner(listener.port());
+  ASSERT_TRUE(miner.until_count("pool ", 1, 20000));
+  miner.until([] { return false; }, 1000);
+  EXPECT_EQ(miner.count("connected to "), 0u) << "the queue was not full";
+  double seconds = 0;
+  EXPECT_EQ(miner.stop(SIGINT, &seconds), 0);
+  EXPECT_LT(seconds, 10 + kStopSeconds);
+  ASSERT_FALSE(miner.log().empty());
+  EXPECT_EQ(miner.log().back().text, "stopping");
 }
 
 TEST(Signals, SigintAtEveryStage) { stop_at_every_stage(SIGINT); }
