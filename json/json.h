@@ -30,8 +30,8 @@ class Json {
   std::vector<std::pair<std::string, Json>> members;  // when Object, in document order
 
   // Parses `text` as exactly one JSON value, optionally surrounded by white space.
-  // Returns false on any syntax error, on nesting deeper than 32 levels and on
-  // trailing characters; `out` is then partly filled and must not be used.
+  // Returns false on any syntax error, on nesting deeper than 32 levels, on more
+  // than 4096 values in all and on trailing characters; `out` is then partly filled and must not be used.
   static bool parse(const std::string& text, Json& out);
 
   // The value of the first member named `key`, or null when this is not an

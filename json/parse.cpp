@@ -1,5 +1,6 @@
 // Recursive-descent parser for ilvo::Json. Nesting is capped at 32 levels so a
-// hostile line cannot exhaust the stack.
+// hostile line cannot exhaust the stack, and the number of values at 4096 so a
+// line of a mebibyte cannot become a tree fifty times its size.
 #include <cstdlib>
 #include <cstring>
 
@@ -10,6 +11,8 @@ namespace ilvo {
 namespace {
 
 constexpr int kMaxDepth = 32;
+// A pool message has a few dozen values; each costs sizeof(Json) (about 100 bytes).
+constexpr int kMaxValues = 4096;
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -65,11 +68,12 @@ class Parser {
   const char* pos;
   const char* end;
   int depth = 1;
+  int values_left = kMaxValues;
 };
 
 bool Parser::value_inner(Json& out) {
   skip_space();
-  if (pos == end) return false;
+  if (pos == end || --values_left < 0) return false;
   switch (*pos) {
     case '"':
       out.type = Json::String;

@@ -55,10 +55,10 @@ class Stratum {
   void stop();
 
   // Sends one mining.submit line on the current connection, from any thread. The
-  // share is dropped silently when no connection is up or the send fails; the
-  // pool's answer arrives through on_share. `ntime`, `nonce` and `solution` must
-  // be hex text; they are sent unescaped.
-  void submit(const std::string& job_id, const std::string& ntime, const std::string& nonce,
+  // share is dropped when no connection is up or the send fails, and false tells
+  // the caller so; the pool's answer arrives through on_share. `ntime`, `nonce`
+  // and `solution` must be hex text; they are sent unescaped.
+  bool submit(const std::string& job_id, const std::string& ntime, const std::string& nonce,
               const std::string& solution);
 
   // Acts on one line received from the pool (without its line feed). Runs on the

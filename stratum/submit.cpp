@@ -4,7 +4,7 @@
 
 namespace tlm {
 
-void Stratum::submit(const std::string& job_id, const std::string& ntime, const std::string& nonce,
+bool Stratum::submit(const std::string& job_id, const std::string& ntime, const std::string& nonce,
                      const std::string& solution) {
   const uint64_t id = next_id.fetch_add(1);
   const std::string head = "{\"id\":" + std::to_string(id) + ",\"method\":\"mining.submit\",\"params\":[\"";
@@ -13,7 +13,7 @@ void Stratum::submit(const std::string& job_id, const std::string& ntime, const 
   // The login is read under the same lock as the send, so a share always goes out
   // with the login of the session it is sent on, even while start switches users.
   std::lock_guard<std::mutex> lock(fd_mutex);
-  send_locked(head + ilvo::json_escape(user) + tail);
+  return send_locked(head + ilvo::json_escape(user) + tail);
 }
 
 void Stratum::share_result(const ilvo::Json* result, const std::string& error) {

@@ -89,6 +89,19 @@ TEST(JsonParse, NestingStopsAtDepth32) {
   EXPECT_TRUE(parses(objects.substr(5) + "1" + std::string(31, '}')));
 }
 
+// A wide line would otherwise become a tree about fifty times its size.
+TEST(JsonParse, ValuesStopAt4096) {
+  auto zeros = [](int n) {
+    std::string s = "[0";
+    for (int i = 1; i < n; ++i) s += ",0";
+    return s + "]";
+  };
+  EXPECT_TRUE(parses(zeros(4095)));  // with the array itself, 4096 values
+  EXPECT_FALSE(parses(zeros(4096)));
+  EXPECT_FALSE(parses(zeros(500000)));
+  EXPECT_FALSE(parses("{" + std::string(3000, ' ') + "\"a\":[" + zeros(2000) + "," + zeros(2100) + "]}"));
+}
+
 TEST(JsonParse, StringEscapesAndSurrogates) {
   EXPECT_EQ(parsed_text("\"\\u00e9\""), "\xC3\xA9");
   EXPECT_EQ(parsed_text("\"\\ud83d\\ude00\""), "\xF0\x9F\x98\x80");

@@ -73,7 +73,7 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   EXPECT_EQ(first.seq, 1u);
   EXPECT_EQ(first.job_id, "job\"1\\");
 
-  client.submit(first.job_id, "5f5e1000", "00ff", "fd4005aa");
+  EXPECT_TRUE(client.submit(first.job_id, "5f5e1000", "00ff", "fd4005aa"));
   ASSERT_TRUE(peer.read_line(line));
   EXPECT_EQ(line,
             "{\"id\":10,\"method\":\"mining.submit\",\"params\":[\"R\\\"w\\\\1\",\"job\\\"1\\\\\",\"5f5e1000\","
@@ -184,7 +184,7 @@ TEST(StratumConnection, StopAndSubmitAreHarmlessWithoutAConnection) {
   never_started.stop();
   never_started.stop();
   Recorder rec(never_started);
-  never_started.submit("j", "00", "00", "00");
+  EXPECT_FALSE(never_started.submit("j", "00", "00", "00"));
   EXPECT_TRUE(rec.messages.empty());
 }
 

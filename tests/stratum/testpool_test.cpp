@@ -16,7 +16,7 @@
 #include "stratum/hex.h"
 #include "stratum/stratum.h"
 #include "tests/stratum/recorder.h"
-#include "tests/support/background_process.h"
+#include "tests/support/child.h"
 #include "tests/support/process.h"
 #include "tools/tlm-testpool/job.h"
 #include "tools/tlm-testpool/share_check.h"
@@ -25,14 +25,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using stratum_test::Recorder;
-using testing_support::BackgroundProcess;
+using testing_support::Child;
 
 // A running tlm-testpool with the given options, on a port it picked itself.
 struct TestPool {
   explicit TestPool(std::vector<std::string> args) : process(command(std::move(args))) {
     std::string line;
     unsigned p = 0;
-    if (process.read_line(line) && sscanf(line.c_str(), "listening on 127.0.0.1:%u", &p) == 1) {
+    if (process.read_line(line, 5000) && sscanf(line.c_str(), "listening on 127.0.0.1:%u", &p) == 1) {
       port = static_cast<uint16_t>(p);
     }
   }
@@ -42,7 +42,7 @@ struct TestPool {
     return args;
   }
 
-  BackgroundProcess process;
+  Child process;
   uint16_t port = 0;
 };
 
@@ -142,8 +142,9 @@ TEST(TestPoolShares, AcceptsExactlyTheSharesThatMeetTheTarget) {
   };
   using Result = std::pair<bool, std::string>;
   EXPECT_EQ(submit(w.job_id, w.ntime, good.nonce_hex(), good.solution_hex()), Result(true, ""));
-  std::string accepted_line;
-  ASSERT_TRUE(pool.process.wait_for("share accepted", &accepted_line));
+  std::vector<std::string> pool_lines;
+  ASSERT_TRUE(pool.process.wait_for("share accepted", 5000, &pool_lines));
+  const std::string& accepted_line = pool_lines.back();
   EXPECT_NE(accepted_line.find("worker \"RTestWallet.rig1\""), std::string::npos);
   EXPECT_NE(accepted_line.find("hash " + tlm::bin_to_hex(good.hash, 32)), std::string::npos);
 
@@ -176,7 +177,8 @@ TEST(TestPoolShares, AcceptsExactlyTheSharesThatMeetTheTarget) {
   EXPECT_EQ(submit(w.job_id, w.ntime, other.nonce_hex(), other.solution_hex()), Result(true, ""));
   client.stop();
 
-  EXPECT_EQ(pool.process.stop(SIGTERM), 0);
+  pool.process.signal(SIGTERM);
+  EXPECT_EQ(pool.process.wait(5000), 0);
   std::ifstream in(summary);
   std::stringstream text;
   text << in.rdbuf();
@@ -261,7 +263,8 @@ TEST(TestPoolFaults, ConnectionEndingFaultsLeadToReconnects) {
     Session s({"--close-after", "3"});  // subscribe and authorize answers, then the target
     EXPECT_TRUE(s.rec.wait_message("disconnected, retrying", 2));
     EXPECT_TRUE(s.rec.work_list().empty());
-    EXPECT_EQ(s.pool.process.stop(SIGINT), 0);
+    s.pool.process.signal(SIGINT);
+    EXPECT_EQ(s.pool.process.wait(5000), 0);
   }
 }
 
@@ -300,6 +303,9 @@ TEST(TestPoolCommandLine, OptionsAndTimeLimit) {
   EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--job-interval", "1e300"}).exit_code, 1);
   EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--port"}).exit_code, 1);
   EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--fast"}).exit_code, 1);
+  EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--drop-every", "0"}).exit_code, 1);
+  EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--faulty-connections", "-1"}).exit_code, 1);
+  EXPECT_EQ(run_process({TLM_TESTPOOL_BINARY, "--reject-reason"}).exit_code, 1);
   auto timed = run_process({TLM_TESTPOOL_BINARY, "--port", "0", "--seconds", "0.2"}, {}, 5000);
   EXPECT_EQ(timed.exit_code, 0);
   EXPECT_EQ(timed.out.find("listening on 127.0.0.1:"), 0u);

@@ -40,6 +40,7 @@ const Flag kFlags[] = {
     {"--garbage", &PoolOptions::garbage},           {"--overlong-line", &PoolOptions::overlong_line},
     {"--silent", &PoolOptions::silent},             {"--send-reconnect", &PoolOptions::send_reconnect},
     {"--split-writes", &PoolOptions::split_writes}, {"--reject-all", &PoolOptions::reject_all},
+    {"--bad-jobs", &PoolOptions::bad_jobs},
 };
 
 }  // namespace
@@ -61,7 +62,11 @@ const char* pool_usage() {
          "  --send-reconnect       after the first job, send client.reconnect\n"
          "  --split-writes         write every line in pieces of a few bytes\n"
          "  --retarget-interval S  change the target without a new job every S seconds\n"
-         "  --reject-all           reject every share\n";
+         "  --reject-all           reject every share\n"
+         "  --reject-reason TEXT   reject every share with this reason\n"
+         "  --bad-jobs             follow every job with jobs that each break one rule\n"
+         "  --drop-every S         close every connection every S seconds\n"
+         "  --faulty-connections N the faults that end connections hit only the first N\n";
 }
 
 bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, std::string& error) {
@@ -92,6 +97,9 @@ bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, st
     } else if (arg == "--close-after") {
       ok = to_int(value, 1, 1000000, n);
       opts.close_after = static_cast<int>(n);
+    } else if (arg == "--faulty-connections") {
+      ok = to_int(value, 0, 1000000, n);
+      opts.faulty_connections = static_cast<int>(n);
     } else if (arg == "--difficulty") {
       ok = to_double(value, opts.difficulty) && opts.difficulty > 0;
     } else if (arg == "--job-interval") {
@@ -103,6 +111,12 @@ bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, st
       ok = to_double(value, opts.retarget_interval) &&
            (opts.retarget_interval == 0 ||
             (opts.retarget_interval >= kMinInterval && opts.retarget_interval <= kMaxSeconds));
+    } else if (arg == "--drop-every") {
+      ok = to_double(value, opts.drop_interval) && opts.drop_interval >= kMinInterval &&
+           opts.drop_interval <= kMaxSeconds;
+    } else if (arg == "--reject-reason") {
+      opts.reject_all = true;
+      opts.reject_reason = value;
     } else if (arg == "--summary") {
       opts.summary_file = value;
     } else if (arg == "--refuse-login") {

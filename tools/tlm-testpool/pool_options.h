@@ -24,6 +24,10 @@ struct PoolOptions {
   bool split_writes = false;     // write every line in pieces of a few bytes
   double retarget_interval = 0;  // seconds between target changes without a new job
   bool reject_all = false;       // answer every share with a rejection
+  std::string reject_reason = "rejected for testing";  // the reason given with --reject-all
+  bool bad_jobs = false;         // follow every job with jobs that each break one rule
+  double drop_interval = 0;      // seconds between closing every connection; 0: never
+  int faulty_connections = 0;    // the connection-ending faults hit only the first N; 0: all
 };
 
 // Fills `opts` from the arguments. On a usage error returns false with a message

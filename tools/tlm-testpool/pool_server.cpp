@@ -34,23 +34,43 @@ constexpr size_t kSplitPiece = 7;           // bytes per write with --split-writ
 constexpr size_t kOverlong = 1048576 + 1024;
 constexpr size_t kKeptJobs = 3;             // shares for older jobs are stale
 
-// Lines a broken pool might send; none of them may change a sound client's state.
-const char* const kJunk[] = {
+// A literal with NUL bytes in it, as a string of its full length.
+template <size_t N>
+std::string with_nuls(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
+// Lines a broken pool might send; none of them may change a sound client's state
+// or make it say anything.
+const std::string kJunk[] = {
     "this is not json",
     "[1,2,3]",
     "{\"id\":2,\"result\"",
     "{}",
     "\x01\x02\xff\xfe binary",
+    with_nuls("\0\0\0{\"id\":2,\"result\":true}"),
+    with_nuls("{\"id\":null,\"method\":\"mining.notify\0\",\"params\":[]}"),
+    "{\"id\":null,\"method\":\"mining.\xc0\xaf\xff\",\"params\":[]}",
     "{\"id\":null,\"method\":\"mining.unknown\",\"params\":[]}",
     "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"short\"]}",
+    "{\"id\":null,\"method\":\"mining.notify\",\"params\":\"not an array\"}",
     "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[\"zz\"]}",
+    "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[\"1" + std::string(64, '0') + "\"]}",
     "{\"id\":null,\"method\":\"mining.set_target\",\"params\":{}}",
+    "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[]}",
     "{\"id\":\"12\",\"result\":true,\"error\":null}",
     "{\"id\":-12,\"result\":true,\"error\":null}",
     "{\"id\":1e999,\"result\":true,\"error\":null}",
+    "{\"id\":123456789012345678901234567890123456789,\"result\":true,\"error\":null}",
     "{\"id\":3,\"result\":true,\"error\":null}",
+    "{\"id\":5,\"result\":null,\"error\":[21,\"\\u001b[2J\",null]}",
+    "{\"id\":9,\"result\":true,\"error\":null,\"extra\":\"\\ud800\"}",
     "{\"method\":17,\"id\":9}",
-    "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]",
+    "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"\xff\xfe\"",
+    std::string(40, '[') + std::string(40, ']'),
+    std::string(5000, '{'),
+    "[" + std::string(60000, '9') + "]",
+    "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]",
 };
 
 void log_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -104,7 +124,9 @@ struct PoolServer::Connection {
   bool authorized = false;
   bool first_job_sent = false;
   bool muted = false;    // --silent, after the first job
-  bool closing = false;  // close once `out` is written
+  bool faulty = true;    // the connection-ending faults apply to it
+  bool closing = false;  // end once `out` is written: stop sending, read until the miner closes
+  bool draining = false; // our side is shut down; shares still arriving are checked
   bool dead = false;
   int lines_sent = 0;
   size_t junk_next = 0;
@@ -145,6 +167,9 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.retarget_interval));
   auto next_job = start + job_every;
   auto next_retarget = start + retarget_every;
+  const auto drop_every =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.drop_interval));
+  auto next_drop = start + drop_every;
   new_job();
 
   while (!stop) {
@@ -157,6 +182,16 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
     if (options_.retarget_interval > 0 && now >= next_retarget) {
       retarget();
       next_retarget = std::max(next_retarget + retarget_every, now);
+    }
+
+    if (options_.drop_interval > 0 && now >= next_drop) {
+      log_line("dropping every connection");
+      for (auto& c : connections_) {
+        if (c->closing) continue;
+        c->closing = true;
+        flush(*c);
+      }
+      next_drop = std::max(next_drop + drop_every, now);
     }
 
     std::vector<pollfd> fds{{listen_fd_, POLLIN, 0}};
@@ -198,6 +233,7 @@ void PoolServer::accept_all() {
     auto c = std::make_unique<Connection>();
     c->fd = fd;
     c->number = ++connection_count_;
+    c->faulty = options_.faulty_connections == 0 || c->number <= static_cast<uint64_t>(options_.faulty_connections);
     ++summary_.connections;
     difficulty_to_target(hard_target_ ? 2 * options_.difficulty : options_.difficulty, c->target);
     char addr[INET_ADDRSTRLEN] = "?";
@@ -295,7 +331,7 @@ void PoolServer::on_submit(Connection& c, const std::string& id, const Json* par
     v.reason = "malformed share";
   } else if (options_.reject_all) {
     v.code = 20;
-    v.reason = "rejected for testing";
+    v.reason = options_.reject_reason;
   } else {
     IssuedJob* issued = nullptr;
     for (IssuedJob& j : jobs_) {
@@ -341,7 +377,10 @@ void PoolServer::retarget() {
 
 void PoolServer::send_job(Connection& c) {
   send(c, notify_line(jobs_.back().job));
-  if (c.first_job_sent) return;
+  if (options_.bad_jobs) {
+    for (const std::string& line : broken_notify_lines(jobs_.back().job)) send(c, line);
+  }
+  if (c.first_job_sent || !c.faulty) return;
   c.first_job_sent = true;
   if (options_.overlong_line && !c.muted && !c.closing) {
     log_line("connection %llu: sending an overlong line", static_cast<unsigned long long>(c.number));
@@ -360,7 +399,7 @@ void PoolServer::send(Connection& c, const std::string& line) {
   }
   c.out += line;
   c.out += '\n';
-  if (options_.close_after > 0 && ++c.lines_sent >= options_.close_after) c.closing = true;
+  if (options_.close_after > 0 && c.faulty && ++c.lines_sent >= options_.close_after) c.closing = true;
   flush(c);
 }
 
@@ -380,7 +419,13 @@ void PoolServer::flush(Connection& c) {
   if (c.out_pos == c.out.size()) {
     c.out.clear();
     c.out_pos = 0;
-    if (c.closing) close_connection(c, "closed after the configured number of lines");
+    if (c.closing && !c.draining) {
+      // Half-close: the miner sees the end of the stream, while shares it sent
+      // before noticing are still read, checked and counted.
+      shutdown(c.fd, SHUT_WR);
+      c.draining = true;
+      log_line("closing %llu", static_cast<unsigned long long>(c.number));
+    }
   } else if (c.out.size() - c.out_pos > kMaxQueued) {
     close_connection(c, "the miner is not reading");
   }

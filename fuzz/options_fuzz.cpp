@@ -1,0 +1,52 @@
+// Feeds arbitrary command lines to the option parser: the input's NUL bytes
+// separate the arguments. Whatever it gets, the parser answers with one of its
+// three results and, when it says run, leaves values the program can use.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // The parser prints usage text and errors; the fuzzer's own output stays on
+  // standard error's duplicate, which libFuzzer keeps for itself.
+  int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  close(null);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<std::string> args{"ilvo-varnel-tlm"};
+  std::string current;
+  for (size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      args.push_back(current);
+      current.clear();
+    } else {
+      current += static_cast<char>(data[i]);
+    }
+  }
+  if (size > 0) args.push_back(current);
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(args.size());
+
+  ilvo::prescan_color(argc, argv.data());
+  ilvo::Options opts;
+  const ilvo::ParseResult result = ilvo::parse(argc, argv.data(), opts);
+  if (result == ilvo::ParseResult::kRun) {
+    const int32_t lanes = ilvo::effective_lanes(opts.lanes);
+    if (lanes < 1 || lanes > 64 || ilvo::effective_threads(opts.threads) < 1 || opts.wallet.empty() ||
+        opts.host.empty() || opts.port == 0) {
+      __builtin_trap();
+    }
+    ilvo::pool_user(opts.wallet, opts.rig_id);
+  }
+  return 0;
+}

@@ -1,0 +1,102 @@
+// What a pool can send that a miner must survive: junk lines, jobs that break a
+// rule, a line with no end, refusals with hostile reasons.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "tests/faults/fault_session.h"
+
+namespace faults {
+namespace {
+
+bool accepted_after_last(const Miner& m, const std::string& prefix) {
+  const int last = m.last_index(prefix);
+  return last >= 0 && m.last_index("share accepted") > last;
+}
+
+// Every share the miner reported found reached the pool and was accepted there.
+void expect_no_share_lost(const Miner& miner, Pool& pool) {
+  const std::string summary = pool.stop_and_summarize();
+  EXPECT_EQ(summary_number(summary, "accepted"), static_cast<long>(miner.count("share found"))) << summary;
+  EXPECT_EQ(summary_number(summary, "rejected"), 0) << summary;
+}
+
+TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
+  Pool pool({"--difficulty", share_difficulty(), "--job-interval", "2", "--garbage", "--bad-jobs", "--split-writes"});
+  ASSERT_NE(pool.port(), 0);
+  Miner miner(pool.port());
+  ASSERT_TRUE(miner.until([&] { return miner.count("share accepted") >= 3 && miner.count("new job") >= 2; }, 60000,
+                          &pool))
+      << miner.log_text();
+  EXPECT_EQ(miner.stop(SIGINT), 0);
+
+  // Each job comes with ten copies that break one rule each (and one with too few
+  // parameters, dropped silently); none of them is ever mined.
+  const size_t jobs = miner.count("new job ");
+  const size_t invalid = miner.count("invalid job from the pool");
+  EXPECT_GE(invalid, 10 * (jobs - 1));
+  EXPECT_LE(invalid, 10 * jobs);
+  EXPECT_EQ(miner.count("new job bad-"), 0u);
+  // The junk makes the miner say nothing at all.
+  const char* const kExpected[] = {"pool ",        "connected to ",  "authorized",    "new job ",
+                                   "share found",  "share accepted", "invalid job from the pool",
+                                   "speed 10s ",   "stopping"};
+  for (const LogLine& l : miner.log()) {
+    bool known = false;
+    for (const char* e : kExpected) known |= l.text.rfind(e, 0) == 0;
+    EXPECT_TRUE(known) << l.text;
+  }
+  EXPECT_EQ(miner.count("connected to "), 1u);
+  EXPECT_EQ(miner.log().back().text, "stopping");
+  expect_no_share_lost(miner, pool);
+}
+
+TEST(BadInput, LineOverOneMebibyteEndsTheConnectionAndMemoryStaysBounded) {
+  Pool pool({"--difficulty", share_difficulty(), "--overlong-line", "--faulty-connections", "3"});
+  Miner miner(pool.port());
+  ASSERT_TRUE(miner.until_count("connected to ", 2, 30000, &pool)) << miner.log_text();
+  const long rss_after_first = miner.status_field("VmRSS");
+  ASSERT_TRUE(miner.until([&] { return miner.count("connected to ") >= 4 && accepted_after_last(miner, "connected to "); },
+                          60000, &pool))
+      << miner.log_text();
+  const long rss_after_third = miner.status_field("VmRSS");
+  const long peak = miner.status_field("VmHWM");
+  EXPECT_EQ(miner.stop(SIGTERM), 0);
+  EXPECT_EQ(miner.count("disconnected, retrying"), 3u);
+  // Repeated overlong lines do not add up. The sanitizers keep freed blocks in
+  // quarantine, so there the limits only catch gross growth.
+  EXPECT_LT(rss_after_third - rss_after_first, kSanitized ? 64 * 1024 : 2 * 1024);
+  EXPECT_LT(peak, kSanitized ? 2 * 1024 * 1024 : 48 * 1024) << "kB";
+  expect_no_share_lost(miner, pool);
+}
+
+TEST(BadInput, RefusedLoginAndRejectedSharesAreLoggedWithControlCharactersEscaped) {
+  {
+    Pool pool({"--refuse-login", "bad\x1b[31mwallet\nnext\x7f"});
+    Miner miner(pool.port());
+    ASSERT_TRUE(miner.until_count("login refused", 1, 20000, &pool)) << miner.log_text();
+    EXPECT_EQ(miner.log()[static_cast<size_t>(miner.last_index("login refused"))].text,
+              "login refused by the pool: bad\\x1B[31mwallet\\x0Anext\\x7F");
+    // The miner stays up and connected; it gets no job, so it finds nothing.
+    miner.until([] { return false; }, 1500, &pool);
+    EXPECT_EQ(miner.count("disconnected"), 0u);
+    EXPECT_EQ(miner.stop(SIGINT), 0);
+    EXPECT_EQ(miner.log().back().text, "stopping");
+  }
+  {
+    Pool pool({"--difficulty", share_difficulty(), "--reject-reason", "no\x07way\x1b[2J\xff"});
+    Miner miner(pool.port());
+    ASSERT_TRUE(miner.until_count("share rejected", 3, 60000, &pool)) << miner.log_text();
+    EXPECT_EQ(miner.stop(SIGTERM), 0);
+    for (const LogLine& l : miner.log()) {
+      if (l.text.rfind("share rejected", 0) == 0) {
+        EXPECT_EQ(l.text, "share rejected: no\\x07way\\x1B[2J\\xFF");
+      }
+    }
+    const std::string summary = pool.stop_and_summarize();
+    EXPECT_EQ(summary_number(summary, "rejected"), static_cast<long>(miner.count("share found"))) << summary;
+    EXPECT_EQ(summary_number(summary, "accepted"), 0) << summary;
+  }
+}
+
+}  // namespace
+}  // namespace faults

@@ -1,0 +1,150 @@
+#include "tests/faults/fault_session.h"
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace faults {
+
+namespace {
+
+// A log line is "[YYYY-mm-dd HH:MM:SS] message"; the banner lines have no stamp.
+bool stamped_message(const std::string& line, std::string& message) {
+  static const std::regex kStamped(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (.*))");
+  std::smatch m;
+  if (!std::regex_match(line, m, kStamped)) return false;
+  message = m[1];
+  return true;
+}
+
+bool starts_with(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+
+}  // namespace
+
+const char* share_difficulty() { return kSanitized ? "1500" : "20000"; }
+
+Pool::Pool(std::vector<std::string> args) {
+  char templ[] = "/tmp/tlm-faults-XXXXXX";
+  if (mkdtemp(templ) != nullptr) dir_ = templ;
+  summary_path_ = dir_ + "/summary.json";
+  args.insert(args.begin(), {TLM_TESTPOOL_BINARY, "--port", "0", "--summary", summary_path_, "--seconds", "300"});
+  child_ = std::make_unique<testing_support::Child>(args);
+  std::string line;
+  std::smatch m;
+  if (child_->read_line(line, 10000) && std::regex_search(line, m, std::regex(R"(listening on 127\.0\.0\.1:(\d+))"))) {
+    port_ = static_cast<uint16_t>(std::stoi(m[1]));
+  }
+}
+
+Pool::~Pool() {
+  child_.reset();
+  if (!dir_.empty()) {
+    remove(summary_path_.c_str());
+    rmdir(dir_.c_str());
+  }
+}
+
+void Pool::pump() {
+  std::string line;
+  while (child_ && child_->read_line(line, 1)) lines_.push_back(line);
+}
+
+size_t Pool::count(const std::string& text) const {
+  size_t n = 0;
+  for (const std::string& l : lines_) n += l.find(text) != std::string::npos;
+  return n;
+}
+
+std::string Pool::stop_and_summarize() {
+  if (!child_) return "";
+  child_->signal(SIGTERM);
+  if (child_->wait(10000) != 0) return "";
+  pump();
+  std::ifstream in(summary_path_);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+Miner::Miner(uint16_t port, std::vector<std::string> extra, const std::string& host)
+    : child_([&] {
+        std::vector<std::string> argv{TLM_FAST_MINER_BINARY, "-o", host + ":" + std::to_string(port),
+                                      "-u", "RFaultTestWallet", "-t", "1", "--no-color"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return argv;
+      }()) {}
+
+Miner::~Miner() = default;
+
+bool Miner::read_one(int timeout_ms) {
+  std::string line, message;
+  if (!child_.read_line(line, timeout_ms)) return false;
+  if (stamped_message(line, message)) log_.push_back({message, Clock::now()});
+  return true;
+}
+
+bool Miner::until(const std::function<bool()>& done, int timeout_ms, Pool* pool) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (pool != nullptr) pool->pump();
+    if (Clock::now() > deadline) return false;
+    read_one(50);
+  }
+  if (pool != nullptr) pool->pump();
+  return true;
+}
+
+bool Miner::until_count(const std::string& prefix, size_t n, int timeout_ms, Pool* pool) {
+  return until([&] { return count(prefix) >= n; }, timeout_ms, pool);
+}
+
+size_t Miner::count(const std::string& prefix) const {
+  size_t n = 0;
+  for (const LogLine& l : log_) n += starts_with(l.text, prefix);
+  return n;
+}
+
+int Miner::last_index(const std::string& prefix) const {
+  for (int i = static_cast<int>(log_.size()) - 1; i >= 0; --i) {
+    if (starts_with(log_[static_cast<size_t>(i)].text, prefix)) return i;
+  }
+  return -1;
+}
+
+int Miner::stop(int sig, double* seconds) {
+  const auto sent = Clock::now();
+  child_.signal(sig);
+  const int code = child_.wait(20000);
+  if (seconds != nullptr) *seconds = std::chrono::duration<double>(Clock::now() - sent).count();
+  while (read_one(1000)) {
+  }
+  return code;
+}
+
+long Miner::status_field(const std::string& name) const {
+  std::ifstream in("/proc/" + std::to_string(child_.pid()) + "/status");
+  std::string key;
+  long value;
+  while (in >> key) {
+    if (key == name + ":" && in >> value) return value;
+    in.ignore(1 << 20, '\n');
+  }
+  return -1;
+}
+
+std::string Miner::log_text() const {
+  std::string all;
+  for (const LogLine& l : log_) all += l.text + "\n";
+  return all;
+}
+
+long summary_number(const std::string& summary, const std::string& key) {
+  std::smatch m;
+  if (!std::regex_search(summary, m, std::regex("\"" + key + "\":(\\d+)"))) return -1;
+  return std::stol(m[1]);
+}
+
+}  // namespace faults

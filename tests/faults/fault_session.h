@@ -1,0 +1,96 @@
+// The real miner and tlm-testpool as separate processes on loopback, watched from
+// the outside: the miner's log lines (with the time each was read), its exit code
+// and resident memory, and the pool's log and JSON summary.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/child.h"
+
+namespace faults {
+
+using Clock = std::chrono::steady_clock;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+// Share difficulty that gives one thread a share every second or so in every build.
+const char* share_difficulty();
+
+// tlm-testpool on 127.0.0.1 with a port of its own choosing and a summary file.
+class Pool {
+ public:
+  explicit Pool(std::vector<std::string> args);
+  ~Pool();
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+
+  uint16_t port() const { return port_; }
+  // Reads whatever the pool has printed, without waiting, so its pipe never fills.
+  void pump();
+  // Lines the pool printed so far that contain `text`.
+  size_t count(const std::string& text) const;
+  // Stops the pool (SIGTERM) and returns its JSON summary; empty on failure.
+  std::string stop_and_summarize();
+
+ private:
+  std::string dir_;
+  std::string summary_path_;
+  std::unique_ptr<testing_support::Child> child_;
+  uint16_t port_ = 0;
+  std::vector<std::string> lines_;
+};
+
+struct LogLine {
+  std::string text;  // the message, without the time stamp
+  Clock::time_point at;
+};
+
+// The miner built with a 3 s pool silence rule, one mining thread, no colours.
+class Miner {
+ public:
+  Miner(uint16_t port, std::vector<std::string> extra = {}, const std::string& host = "127.0.0.1");
+  ~Miner();
+  Miner(const Miner&) = delete;
+  Miner& operator=(const Miner&) = delete;
+
+  // Reads log lines (and keeps `pool`'s pipe drained) until `done` holds or
+  // timeout_ms passes; false on time-out or when the miner's output ended.
+  bool until(const std::function<bool()>& done, int timeout_ms, Pool* pool = nullptr);
+  // Shorthand: until at least `n` messages start with `prefix`.
+  bool until_count(const std::string& prefix, size_t n, int timeout_ms, Pool* pool = nullptr);
+  // Messages that start with `prefix`.
+  size_t count(const std::string& prefix) const;
+  // Index of the last message that starts with `prefix`, or -1.
+  int last_index(const std::string& prefix) const;
+
+  // Sends `sig`, waits for the exit (reading the rest of the log) and returns the
+  // exit code, -1 when killed; `seconds` gets the time from signal to exit.
+  int stop(int sig, double* seconds = nullptr);
+  // A field of /proc/PID/status in kB ("VmRSS", "VmHWM") or a count ("Threads").
+  long status_field(const std::string& name) const;
+
+  const std::vector<LogLine>& log() const { return log_; }
+  std::string log_text() const;  // for failure messages
+
+ private:
+  bool read_one(int timeout_ms);
+
+  testing_support::Child child_;
+  std::vector<LogLine> log_;
+};
+
+// The number after "\"key\":" in a JSON summary, or -1.
+long summary_number(const std::string& summary, const std::string& key);
+
+}  // namespace faults
