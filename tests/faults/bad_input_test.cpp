@@ -8,18 +8,6 @@
 namespace faults {
 namespace {
 
-bool accepted_after_last(const Miner& m, const std::string& prefix) {
-  const int last = m.last_index(prefix);
-  return last >= 0 && m.last_index("share accepted") > last;
-}
-
-// Every share the miner reported found reached the pool and was accepted there.
-void expect_no_share_lost(const Miner& miner, Pool& pool) {
-  const std::string summary = pool.stop_and_summarize();
-  EXPECT_EQ(summary_number(summary, "accepted"), static_cast<long>(miner.count("share found"))) << summary;
-  EXPECT_EQ(summary_number(summary, "rejected"), 0) << summary;
-}
-
 TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
   Pool pool({"--difficulty", share_difficulty(), "--job-interval", "2", "--garbage", "--bad-jobs", "--split-writes"});
   ASSERT_NE(pool.port(), 0);

@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -145,6 +147,17 @@ long summary_number(const std::string& summary, const std::string& key) {
   std::smatch m;
   if (!std::regex_search(summary, m, std::regex("\"" + key + "\":(\\d+)"))) return -1;
   return std::stol(m[1]);
+}
+
+bool accepted_after_last(const Miner& m, const std::string& prefix) {
+  const int last = m.last_index(prefix);
+  return last >= 0 && m.last_index("share accepted") > last;
+}
+
+void expect_no_share_lost(const Miner& miner, Pool& pool) {
+  const std::string summary = pool.stop_and_summarize();
+  EXPECT_EQ(summary_number(summary, "accepted"), static_cast<long>(miner.count("share found"))) << summary;
+  EXPECT_EQ(summary_number(summary, "rejected"), 0) << summary;
 }
 
 }  // namespace faults

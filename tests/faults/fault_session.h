@@ -93,4 +93,11 @@ class Miner {
 // The number after "\"key\":" in a JSON summary, or -1.
 long summary_number(const std::string& summary, const std::string& key);
 
+// True when a share was accepted after the last log line that starts with `prefix`.
+bool accepted_after_last(const Miner& m, const std::string& prefix);
+
+// Stops the pool and expects that every share the miner reported found reached it
+// and was accepted there.
+void expect_no_share_lost(const Miner& miner, Pool& pool);
+
 }  // namespace faults

@@ -12,17 +12,6 @@ namespace {
 using testing_support::LoopbackPeer;
 using testing_support::LoopbackServer;
 
-bool mined_after_last(const Miner& m, const std::string& prefix) {
-  const int last = m.last_index(prefix);
-  return last >= 0 && m.last_index("share accepted") > last;
-}
-
-void expect_no_share_lost(const Miner& miner, Pool& pool) {
-  const std::string summary = pool.stop_and_summarize();
-  EXPECT_EQ(summary_number(summary, "accepted"), static_cast<long>(miner.count("share found"))) << summary;
-  EXPECT_EQ(summary_number(summary, "rejected"), 0) << summary;
-}
-
 // Seconds from each "disconnected, retrying" to the connection after it.
 std::vector<double> retry_pauses(const Miner& m) {
   std::vector<double> pauses;
@@ -43,7 +32,7 @@ TEST(Reconnect, ClosedConnectionsWithJunkAndRetargetsAreRedialledAfterThreeSecon
   Pool pool({"--difficulty", share_difficulty(), "--job-interval", "1", "--close-after", "7", "--faulty-connections",
              "3", "--garbage", "--retarget-interval", "0.7"});
   Miner miner(pool.port());
-  ASSERT_TRUE(miner.until([&] { return miner.count("connected to ") >= 4 && mined_after_last(miner, "connected to "); },
+  ASSERT_TRUE(miner.until([&] { return miner.count("connected to ") >= 4 && accepted_after_last(miner, "connected to "); },
                           90000, &pool))
       << miner.log_text();
   EXPECT_EQ(miner.stop(SIGINT), 0);
@@ -59,7 +48,7 @@ TEST(Reconnect, ClosedConnectionsWithJunkAndRetargetsAreRedialledAfterThreeSecon
 TEST(Reconnect, SilentPoolIsLeftAfterTheSilenceRule) {
   Pool pool({"--difficulty", share_difficulty(), "--silent", "--faulty-connections", "2"});
   Miner miner(pool.port());
-  ASSERT_TRUE(miner.until([&] { return miner.count("connected to ") >= 3 && mined_after_last(miner, "connected to "); },
+  ASSERT_TRUE(miner.until([&] { return miner.count("connected to ") >= 3 && accepted_after_last(miner, "connected to "); },
                           60000, &pool))
       << miner.log_text();
   EXPECT_EQ(miner.stop(SIGTERM), 0);
@@ -71,7 +60,7 @@ TEST(Reconnect, SilentPoolIsLeftAfterTheSilenceRule) {
 TEST(Reconnect, ReconnectRequestsManyTimesInARow) {
   Pool pool({"--difficulty", share_difficulty(), "--send-reconnect", "--faulty-connections", "4"});
   Miner miner(pool.port());
-  ASSERT_TRUE(miner.until([&] { return miner.count("connected to ") >= 5 && mined_after_last(miner, "connected to "); },
+  ASSERT_TRUE(miner.until([&] { return miner.count("connected to ") >= 5 && accepted_after_last(miner, "connected to "); },
                           60000, &pool))
       << miner.log_text();
   EXPECT_EQ(miner.stop(SIGINT), 0);

@@ -8,18 +8,11 @@
 
 #include "hash/haraka.h"
 #include "hash/haraka_ops.h"
+#include "tests/support/hex.h"
 
 namespace {
 
-std::string hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; i++) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
+using testing_support::hex;
 
 uint32_t lane(const __m128i& w, int i) {
   uint32_t v[4];

@@ -9,22 +9,14 @@
 #include <string>
 
 #include "hash/known_answer.h"
+#include "tests/support/hex.h"
 #include "tests/support/process.h"
 
 namespace {
 
+using testing_support::hex;
 using testing_support::ProcessResult;
 using testing_support::run_process;
-
-std::string hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; i++) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
 
 const std::string kHeaderHex = hex(kat_hdr, 1487);
 const std::string kHashLine = hex(kat_hash, 32) + "\n";
