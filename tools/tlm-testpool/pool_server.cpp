@@ -214,7 +214,21 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
     }
     std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) { return c->dead; });
   }
+  drain();
   log_line("stopped");
+}
+
+void PoolServer::drain() {
+  // Bounded: a miner that keeps sending cannot hold the stop up for long.
+  for (int round = 0; round < 100 && !connections_.empty(); ++round) {
+    std::vector<pollfd> fds;
+    for (const auto& c : connections_) fds.push_back({c->fd, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), 0) <= 0) return;
+    for (size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) read_from(*connections_[i]);
+    }
+    std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) { return c->dead; });
+  }
 }
 
 void PoolServer::accept_all() {

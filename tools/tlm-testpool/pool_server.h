@@ -44,6 +44,9 @@ class PoolServer {
   };
 
   void accept_all();
+  // Reads what the miners had already sent when the server was told to stop, so
+  // the summary counts every share that reached it.
+  void drain();
   void read_from(Connection& c);
   void handle_line(Connection& c, const std::string& line);
   void on_subscribe(Connection& c, const std::string& id);
