@@ -1,5 +1,8 @@
 #include "app/run.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -31,6 +34,26 @@ bool cpu_supported() {
   return __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("aes") && __builtin_cpu_supports("pclmul");
 }
 
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+// Starts threads with SIGINT and SIGTERM blocked, so a stop signal always reaches
+// the main thread: it sleeps in nanosleep and acts on it, while a signal landing on
+// a pool or mining thread would interrupt its connect, send or sleep instead.
+template <typename Start>
+void start_without_stop_signals(Start start) {
+  const sigset_t stop = stop_signals();
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &stop, &previous);
+  start();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
 void sleep_one_second() {
   timespec left{1, 0};
   while (nanosleep(&left, &left) == -1 && errno == EINTR) {
@@ -56,6 +79,10 @@ int run(Options opts) {
   signal(SIGINT, on_signal);
   signal(SIGTERM, on_signal);
   signal(SIGPIPE, SIG_IGN);
+  // A parent process may have left them blocked, which would make the miner
+  // impossible to stop.
+  const sigset_t stop = stop_signals();
+  pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
   logf(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
        static_cast<unsigned>(opts.port), user.c_str(), opts.threads);
 
@@ -71,7 +98,7 @@ int run(Options opts) {
   };
   stratum.on_message = report_pool_message;
   miner.on_found = report_share_found;
-  miner.start(opts.threads, opts.lanes);
+  start_without_stop_signals([&] { miner.start(opts.threads, opts.lanes); });
 
   tlm::Stratum::Config config;
   config.host = opts.host;
@@ -79,7 +106,7 @@ int run(Options opts) {
   config.user = user;
   config.password = opts.password;
   config.agent = std::string(kProductName) + "/" + kVersion;
-  stratum.start(config);
+  start_without_stop_signals([&] { stratum.start(config); });
 
   const auto t0 = std::chrono::steady_clock::now();
   Statistics stats(opts.stats_file, opts.threads);
@@ -90,7 +117,7 @@ int run(Options opts) {
     // number back; with the connection thread joined, withdrawing again is final.
     miner.current_seq.store(0);
     config.user = to_fee ? kDevFeeWallet : user;
-    stratum.start(config);
+    start_without_stop_signals([&] { stratum.start(config); });
   });
 
   while (!g_stop.load()) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -124,6 +125,20 @@ TEST(Signals, StopDuringAConnectThatHangs) {
   EXPECT_LT(seconds, 10 + kStopSeconds);
   ASSERT_FALSE(miner.log().empty());
   EXPECT_EQ(miner.log().back().text, "stopping");
+}
+
+// A supervisor may start the miner with the stop signals blocked; it must still stop.
+TEST(Signals, StopsWhenStartedWithStopSignalsBlocked) {
+  Pool pool({"--difficulty", share_difficulty()});
+  sigset_t stop, previous;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, &previous);
+  Miner miner(pool.port());
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  ASSERT_TRUE(miner.until_count("connected to ", 1, 20000, &pool)) << miner.log_text();
+  expect_orderly_stop(miner, SIGTERM, "started with signals blocked");
 }
 
 TEST(Signals, SigintAtEveryStage) { stop_at_every_stage(SIGINT); }
