@@ -1,24 +1,12 @@
 // Feeds arbitrary command lines to the option parser: the input's NUL bytes
 // separate the arguments. Whatever it gets, the parser answers with one of its
 // three results and, when it says run, leaves values the program can use.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/options.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The parser prints usage text and errors; the fuzzer's own output stays on
-  // standard error's duplicate, which libFuzzer keeps for itself.
-  int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> args{"ilvo-varnel-tlm"};
