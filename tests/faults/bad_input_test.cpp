@@ -41,11 +41,11 @@ TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
 TEST(BadInput, LineOverOneMebibyteEndsTheConnectionAndMemoryStaysBounded) {
   Pool pool({"--difficulty", share_difficulty(), "--overlong-line", "--faulty-connections", "3"});
   Miner miner(pool.port());
-  ASSERT_TRUE(miner.until_count("connected to ", 2, 30000, &pool)) << miner.log_text();
+  ASSERT_TRUE(miner.until_count("connected to ", 2, 30000, &pool)) << miner.log_text() << "pool:\n" << pool.log_text();
   const long rss_after_first = miner.status_field("VmRSS");
   ASSERT_TRUE(miner.until([&] { return miner.count("connected to ") >= 4 && accepted_after_last(miner, "connected to "); },
                           60000, &pool))
-      << miner.log_text();
+      << miner.log_text() << "pool:\n" << pool.log_text();
   const long rss_after_third = miner.status_field("VmRSS");
   const long peak = miner.status_field("VmHWM");
   EXPECT_EQ(miner.stop(SIGTERM), 0);

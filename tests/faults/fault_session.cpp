@@ -60,6 +60,12 @@ size_t Pool::count(const std::string& text) const {
   return n;
 }
 
+std::string Pool::log_text() const {
+  std::string all;
+  for (const std::string& l : lines_) all += l + "\n";
+  return all;
+}
+
 std::string Pool::stop_and_summarize() {
   if (!child_) return "";
   child_->signal(SIGTERM);

@@ -40,6 +40,8 @@ class Pool {
   void pump();
   // Lines the pool printed so far that contain `text`.
   size_t count(const std::string& text) const;
+  // Everything the pool printed so far, one line each, for failure messages.
+  std::string log_text() const;
   // Stops the pool (SIGTERM) and returns its JSON summary; empty on failure.
   std::string stop_and_summarize();
 

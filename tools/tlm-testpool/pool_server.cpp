@@ -31,7 +31,9 @@ constexpr size_t kMaxConnections = 256;
 constexpr size_t kMaxLine = 65536;          // a submit is under 3 KiB
 constexpr size_t kMaxQueued = 8u << 20;     // a miner that stops reading is dropped
 constexpr size_t kSplitPiece = 7;           // bytes per write with --split-writes
-constexpr size_t kOverlong = 1048576 + 1024;
+// A miner checks its buffer after each read of up to 16 KiB, so a line feed within
+// one read of the 1 MiB mark can still end the line; 32 KiB past it never can.
+constexpr size_t kOverlong = 1048576 + 32768;
 constexpr size_t kKeptJobs = 3;             // shares for older jobs are stale
 
 // A literal with NUL bytes in it, as a string of its full length.
