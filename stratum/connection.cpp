@@ -106,6 +106,7 @@ bool Stratum::dial() {
     setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
     std::lock_guard<std::mutex> lock(fd_mutex);
     fd = s;
+    first_seq = job_seq + 1;
     return true;
   }
   freeaddrinfo(list);

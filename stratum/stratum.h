@@ -55,10 +55,11 @@ class Stratum {
   void stop();
 
   // Sends one mining.submit line on the current connection, from any thread. The
-  // share is dropped when no connection is up or the send fails, and false tells
-  // the caller so; the pool's answer arrives through on_share. `ntime`, `nonce`
-  // and `solution` must be hex text; they are sent unescaped.
-  bool submit(const std::string& job_id, const std::string& ntime, const std::string& nonce,
+  // share is dropped when no connection is up, when its job (`seq` is the Work's)
+  // was published before this connection began, or when the send fails, and false
+  // tells the caller so; the pool's answer arrives through on_share. `ntime`,
+  // `nonce` and `solution` must be hex text; they are sent unescaped.
+  bool submit(uint64_t seq, const std::string& job_id, const std::string& ntime, const std::string& nonce,
               const std::string& solution);
 
   // Acts on one line received from the pool (without its line feed). Runs on the
@@ -104,6 +105,9 @@ class Stratum {
   std::atomic<bool> running{false};
   std::mutex fd_mutex;
   int fd = -1;
+  // seq of the first job the current connection can publish, set with fd: older
+  // jobs carry an earlier connection's nonce prefix, so their shares are invalid.
+  uint64_t first_seq = 1;
   std::atomic<uint64_t> next_id{10};
   std::vector<uint8_t> extranonce1;
   uint8_t target[32] = {};

@@ -4,16 +4,17 @@
 
 namespace tlm {
 
-bool Stratum::submit(const std::string& job_id, const std::string& ntime, const std::string& nonce,
+bool Stratum::submit(uint64_t seq, const std::string& job_id, const std::string& ntime, const std::string& nonce,
                      const std::string& solution) {
-  const uint64_t id = next_id.fetch_add(1);
-  const std::string head = "{\"id\":" + std::to_string(id) + ",\"method\":\"mining.submit\",\"params\":[\"";
   const std::string tail = "\",\"" + ilvo::json_escape(job_id) + "\",\"" + ntime + "\",\"" + nonce + "\",\"" +
                            solution + "\"]}";
   // The login is read under the same lock as the send, so a share always goes out
   // with the login of the session it is sent on, even while start switches users.
   std::lock_guard<std::mutex> lock(fd_mutex);
-  return send_locked(head + ilvo::json_escape(user) + tail);
+  if (seq < first_seq) return false;
+  const uint64_t id = next_id.fetch_add(1);
+  return send_locked("{\"id\":" + std::to_string(id) + ",\"method\":\"mining.submit\",\"params\":[\"" +
+                     ilvo::json_escape(user) + tail);
 }
 
 void Stratum::share_result(const ilvo::Json* result, const std::string& error) {

@@ -73,7 +73,7 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   EXPECT_EQ(first.seq, 1u);
   EXPECT_EQ(first.job_id, "job\"1\\");
 
-  EXPECT_TRUE(client.submit(first.job_id, "5f5e1000", "00ff", "fd4005aa"));
+  EXPECT_TRUE(client.submit(first.seq, first.job_id, "5f5e1000", "00ff", "fd4005aa"));
   ASSERT_TRUE(peer.read_line(line));
   EXPECT_EQ(line,
             "{\"id\":10,\"method\":\"mining.submit\",\"params\":[\"R\\\"w\\\\1\",\"job\\\"1\\\\\",\"5f5e1000\","
@@ -88,13 +88,15 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   ASSERT_TRUE(peer.send(job_line("job2") + kTargetLine));
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(rec.work_list().size(), 1u);
+  // A share of the first connection's job would carry its nonce prefix: dropped.
+  EXPECT_FALSE(client.submit(first.seq, first.job_id, "5f5e1000", "00ff", "fd4005aa"));
   ASSERT_TRUE(peer.send(kPrefixLine + kTargetLine));
   ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 2; }));
   const tlm::Work second = rec.work_list()[1];
   EXPECT_EQ(second.seq, 2u);
   EXPECT_EQ(second.job_id, "job2");
 
-  client.submit("job2", "5f5e1000", "00", "fd4005");
+  EXPECT_TRUE(client.submit(second.seq, "job2", "5f5e1000", "00", "fd4005"));
   ASSERT_TRUE(peer.read_line(line));
   EXPECT_EQ(line.substr(0, 9), "{\"id\":11,");
   client.stop();
@@ -184,7 +186,7 @@ TEST(StratumConnection, StopAndSubmitAreHarmlessWithoutAConnection) {
   never_started.stop();
   never_started.stop();
   Recorder rec(never_started);
-  EXPECT_FALSE(never_started.submit("j", "00", "00", "00"));
+  EXPECT_FALSE(never_started.submit(1, "j", "00", "00", "00"));
   EXPECT_TRUE(rec.messages.empty());
 }
 
@@ -203,7 +205,7 @@ TEST(StratumConnection, HalfSentLineEndsTheConnection) {
   const std::string solution(2694, 'a');
   const auto give_up = std::chrono::steady_clock::now() + 3s;
   while (rec.count("disconnected, retrying") == 0 && std::chrono::steady_clock::now() < give_up) {
-    client.submit("j", "5f5e1000", "00", solution);
+    client.submit(1, "j", "5f5e1000", "00", solution);
   }
   ASSERT_TRUE(rec.wait_message("disconnected, retrying", 1, 1000));
   client.stop();

@@ -136,7 +136,7 @@ TEST(TestPoolShares, AcceptsExactlyTheSharesThatMeetTheTarget) {
   auto submit = [&](const std::string& job, const std::string& ntime, const std::string& nonce,
                     const std::string& solution) {
     size_t before = rec.share_list().size();
-    client.submit(job, ntime, nonce, solution);
+    client.submit(w.seq, job, ntime, nonce, solution);
     EXPECT_TRUE(rec.wait([&] { return rec.shares.size() == before + 1; }));
     return rec.share_list().back();
   };
@@ -209,7 +209,7 @@ struct Session {
     const tlm::Work w = rec.work_list().back();
     uint32_t counter = 0;
     Share s = find_share(w, counter, true);
-    client.submit(w.job_id, w.ntime, s.nonce_hex(), s.solution_hex());
+    client.submit(w.seq, w.job_id, w.ntime, s.nonce_hex(), s.solution_hex());
     return rec.wait([&] { return !rec.shares.empty(); }) && rec.share_list()[0] == expected;
   }
 
