@@ -120,7 +120,8 @@ void Miner::worker(int index) {
       put_engine_nonce(hdr, found[i]);
       tlm_engine_hash_ref(hash, hdr);
       if (!meets_target(hash, std::data(w.target))) continue;
-      // A share that could not be sent (no connection) is not reported as found.
+      // A share that was not sent (no connection, or a job from an earlier
+      // connection) is not reported as found.
       const bool sent = pool->submit(w.seq, w.job_id, w.ntime, bin_to_hex(nonce + prefix_len, kNonceSize - prefix_len),
                                      bin_to_hex(hdr + kSolutionOffset, kBlockHeaderSize - kSolutionOffset));
       if (sent && on_found) on_found(share_difficulty(hash));
