@@ -89,12 +89,12 @@ TEST(Format, DifficultyUnits) {
   EXPECT_EQ(fmt_diff(2.5e9), "2.50G");
 }
 
-TEST(Banner, ColouredOnlyOnATerminalWithoutNoColor) {
+TEST(Banner, ColouredOnlyOnATerminalWithoutANonEmptyNoColor) {
   auto has_escape = [](const std::string& s) { return s.find('\033') != std::string::npos; };
   using testing_support::run_in_terminal;
   using testing_support::run_process;
   EXPECT_TRUE(has_escape(run_in_terminal({TLM_MINER_BINARY, "--help"}, {"-NO_COLOR"}).out));
-  EXPECT_FALSE(has_escape(run_in_terminal({TLM_MINER_BINARY, "--help"}, {"NO_COLOR="}).out));
+  EXPECT_TRUE(has_escape(run_in_terminal({TLM_MINER_BINARY, "--help"}, {"NO_COLOR="}).out));
   EXPECT_FALSE(has_escape(run_in_terminal({TLM_MINER_BINARY, "--help"}, {"NO_COLOR=1"}).out));
   EXPECT_FALSE(has_escape(run_in_terminal({TLM_MINER_BINARY, "--help", "--no-color"}, {"-NO_COLOR"}).out));
   EXPECT_FALSE(has_escape(run_process({TLM_MINER_BINARY, "--help"}, {"-NO_COLOR"}).out));
