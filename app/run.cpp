@@ -82,6 +82,10 @@ int run(Options opts) {
   opts.threads = effective_threads(opts.threads);
   const std::string user = pool_user(opts.wallet, opts.rig_id);
 
+  // From here on no thread waits for standard output. Flushing what start-up
+  // printed may still block; until the handlers below, a stop signal ends the
+  // process there.
+  start_without_stop_signals(start_log_writer);
   signal(SIGINT, on_signal);
   signal(SIGTERM, on_signal);
   // A closed terminal or a supervisor's reload signal stops as cleanly as SIGTERM.
@@ -91,8 +95,6 @@ int run(Options opts) {
   // impossible to stop.
   const sigset_t stop = stop_signals();
   pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
-  // From here on no thread waits for standard output.
-  start_without_stop_signals(start_log_writer);
   logf(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
        static_cast<unsigned>(opts.port), user.c_str(), opts.threads);
 

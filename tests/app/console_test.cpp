@@ -1,12 +1,16 @@
 // Log lines, number formats and the banner's colour rules.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -70,6 +74,50 @@ TEST_F(Console, LinesFromManyThreadsNeverInterleave) {
     EXPECT_EQ(m[2].str()[0], 'a' + (m[1].str()[0] - '0'));
   }
   EXPECT_EQ(count, 1600);
+}
+
+// Fills the pipe behind standard output, logs 1500 lines, then reads: returns
+// the shown lines and the dropped count reported, or -1s on a failure.
+std::pair<long, long> log_into_a_full_pipe() {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return {-1, -1};
+  fflush(stdout);
+  const int saved = dup(1);
+  dup2(pipe_fds[1], 1);
+  const int filler = open(("/proc/self/fd/" + std::to_string(pipe_fds[1])).c_str(), O_WRONLY | O_NONBLOCK);
+  const std::string block(4096, 'x');
+  while (write(filler, block.data(), block.size()) > 0) {
+  }
+  g_color = false;
+  start_log_writer();
+  for (int i = 0; i < 1500; ++i) logf(kMuted, "line %d", i);
+  if (flush_log(std::chrono::milliseconds(100))) return {-1, -1};  // it cannot have been written
+
+  std::string out;
+  char buf[65536];
+  for (int i = 0; i < 200 && out.find("dropped") == std::string::npos; ++i) {
+    pollfd p{pipe_fds[0], POLLIN, 0};
+    if (poll(&p, 1, 50) > 0) out.append(buf, static_cast<size_t>(read(pipe_fds[0], buf, sizeof buf)));
+  }
+  dup2(saved, 1);
+  std::smatch m;
+  if (!std::regex_search(out, m, std::regex(R"(\] (\d+) log lines dropped while the output was blocked\n$)")))
+    return {-1, -1};
+  long shown = 0;
+  for (size_t at = out.find("] line "); at != std::string::npos; at = out.find("] line ", at + 1)) ++shown;
+  return {shown, std::stol(m[1])};
+}
+
+// A reader that stalls costs lines, never a wait: they are counted and the count
+// follows once the reader catches up. In a child process, since the log writer
+// stays for the life of the process.
+TEST(ConsoleDeathTest, FullOutputDropsAndCountsLinesInsteadOfWaiting) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto check = [] {
+    const std::pair<long, long> r = log_into_a_full_pipe();
+    _exit(r.first >= 1000 && r.first + r.second == 1500 ? 0 : 1);
+  };
+  EXPECT_EXIT(check(), testing::ExitedWithCode(0), "");
 }
 
 TEST(Format, RateUnits) {
