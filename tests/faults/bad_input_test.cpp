@@ -33,7 +33,8 @@ TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
   // The junk is only counted.
   const char* const kExpected[] = {"pool ",        "connected to ",  "authorized",    "new job ",
                                    "share found",  "share accepted", "invalid job from the pool",
-                                   "speed 10s ",   "stopping",       "1 line from the pool could not be read"};
+                                   "speed 10s ",   "stopping",       "1 line from the pool could not be read",
+                                   "invalid target from the pool"};
   for (const LogLine& l : miner.log()) {
     bool known = false;
     for (const char* e : kExpected) known |= l.text.rfind(e, 0) == 0;
