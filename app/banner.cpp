@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/console.h"
 
@@ -24,7 +23,7 @@ const char* const kArt[6] = {
 }  // namespace
 
 void print_banner(const char* title, const char* subtitle, const char* version, bool color) {
-  const bool use = color && isatty(1) && getenv("NO_COLOR") == nullptr;
+  const bool use = color && isatty(1);
   const char* muted = use ? kMuted : "";
   const char* strong = use ? kStrong : "";
   const char* accent = use ? kAccent : "";

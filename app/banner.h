@@ -3,8 +3,8 @@
 
 namespace ilvo {
 
-// Prints the banner to standard output. Colours are used only when `color` is set,
-// standard output is a terminal and NO_COLOR is absent from the environment.
+// Prints the banner to standard output. Colours are used only when `color` is set
+// (see prescan_color) and standard output is a terminal.
 // Called once, before any other thread exists.
 void print_banner(const char* title, const char* subtitle, const char* version, bool color);
 

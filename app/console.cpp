@@ -1,13 +1,118 @@
 #include "app/console.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace ilvo {
 
 bool g_color = true;
-std::mutex g_log_mutex;
+
+namespace {
+
+// About 1 MiB of the longest lines; a reader that stalls longer loses lines.
+constexpr size_t kQueueLines = 1000;
+
+std::string format_line(const char* color, const char* msg) {
+  char stamp[32];
+  time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  char line[1200];
+  if (g_color)
+    snprintf(line, sizeof line, "%s[%s]%s %s%s%s\n", kMuted, stamp, kReset, color, msg, kReset);
+  else
+    snprintf(line, sizeof line, "[%s] %s\n", stamp, msg);
+  return line;
+}
+
+// Writes all of `text` to standard output; errors (a closed pipe) drop the rest.
+void write_out(const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(1, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+class LogQueue {
+ public:
+  void start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (started_) return;
+    started_ = true;
+    std::thread([this] { drain(); }).detach();
+  }
+
+  // False before start(): the caller writes the line itself.
+  bool push(std::string line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!started_) return false;
+    if (lines_.size() >= kQueueLines) {
+      ++dropped_;
+    } else {
+      lines_.push_back(std::move(line));
+      wake_.notify_one();
+    }
+    return true;
+  }
+
+  bool flush(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return idle_.wait_for(lock, limit, [this] { return lines_.empty() && !writing_; });
+  }
+
+ private:
+  void drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return !lines_.empty(); });
+      std::deque<std::string> batch;
+      batch.swap(lines_);
+      const unsigned long long dropped = dropped_;
+      dropped_ = 0;
+      writing_ = true;
+      lock.unlock();
+      std::string text;
+      for (const std::string& l : batch) text += l;
+      if (dropped > 0) {
+        char msg[96];
+        snprintf(msg, sizeof msg, "%llu log lines dropped while the output was blocked", dropped);
+        text += format_line(kBad, msg);
+      }
+      write_out(text);
+      lock.lock();
+      writing_ = false;
+      if (lines_.empty()) idle_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable idle_;
+  std::deque<std::string> lines_;
+  unsigned long long dropped_ = 0;
+  bool started_ = false;
+  bool writing_ = false;
+};
+
+// Never destroyed: the detached writer may outlive main.
+LogQueue& queue() {
+  static LogQueue* q = new LogQueue;
+  return *q;
+}
+
+}  // namespace
 
 void logf(const char* color, const char* fmt, ...) {
   char msg[1024];
@@ -15,21 +120,21 @@ void logf(const char* color, const char* fmt, ...) {
   va_start(args, fmt);
   vsnprintf(msg, sizeof msg, fmt, args);
   va_end(args);
-
-  // Formatted before taking the lock, so the conversion must be the thread-safe one.
-  char stamp[32];
-  time_t now = time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
-  strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-
-  std::lock_guard<std::mutex> lock(g_log_mutex);
-  if (g_color)
-    printf("%s[%s]%s %s%s%s\n", kMuted, stamp, kReset, color, msg, kReset);
-  else
-    printf("%s[%s]%s %s%s%s\n", "", stamp, "", "", msg, "");
+  std::string line = format_line(color, msg);
+  if (queue().push(line)) return;
+  // Start-up, or a test without the writer: no other thread logs yet.
+  static std::mutex direct;
+  std::lock_guard<std::mutex> lock(direct);
   fflush(stdout);
+  write_out(line);
 }
+
+void start_log_writer() {
+  fflush(stdout);
+  queue().start();
+}
+
+bool flush_log(std::chrono::milliseconds limit) { return queue().flush(limit); }
 
 namespace {
 

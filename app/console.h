@@ -1,15 +1,14 @@
 // Console output: one time-stamped, optionally coloured line per event.
 #pragma once
 
-#include <mutex>
+#include <chrono>
 #include <string>
 
 namespace ilvo {
 
-// Colour switch for log lines; cleared by --no-color before any thread starts.
+// Colour switch for log lines; cleared by --no-color or a non-empty NO_COLOR before
+// any thread starts.
 extern bool g_color;
-// Serialises whole log lines; holds no data.
-extern std::mutex g_log_mutex;
 
 inline constexpr const char* kReset = "\033[0m";
 inline constexpr const char* kMuted = "\033[38;2;163;157;144m";
@@ -20,8 +19,20 @@ inline constexpr const char* kAccent = "\033[1m\033[38;2;255;77;0m";
 
 // Writes "[YYYY-mm-dd HH:MM:SS] message" to standard output as one line, the message
 // in `color` when g_color is set. Messages longer than 1023 bytes are cut.
-// Safe from any thread.
+// Safe from any thread. Before start_log_writer() the line is written at once;
+// after it the line is queued and never waits for the output (see below).
 void logf(const char* color, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// From now on log lines go through a bounded queue that one writer thread drains
+// to standard output, so no caller ever waits on a terminal or pipe that is not
+// read. When the queue is full a line is dropped and counted, and the count is
+// logged once output flows again. Call once, before the other threads start.
+void start_log_writer();
+
+// Waits until every queued line is written, at most `limit`; returns whether it
+// all went out. The writer is never joined: at exit it may still be blocked on
+// an output nobody reads.
+bool flush_log(std::chrono::milliseconds limit);
 
 // "12.34 MH/s" style hash rate.
 std::string fmt_rate(double hashes_per_second);

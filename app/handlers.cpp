@@ -1,15 +1,16 @@
 #include "app/handlers.h"
 
 #include "app/console.h"
+#include "app/line_limiter.h"
 #include "app/printable.h"
 
 namespace ilvo {
 
 void JobReporter::report(const std::string& job_id, bool clean, double difficulty) {
   if (job_id != last_job_id_ && clean) {
-    logf(kAccent, "new job %s · share difficulty %s", printable(job_id).c_str(), fmt_diff(difficulty).c_str());
+    pool_lines().log(kAccent, "new job " + printable(job_id) + " · share difficulty " + fmt_diff(difficulty), false);
   } else if (!(difficulty == last_difficulty_)) {
-    logf(kMuted, "share difficulty %s", fmt_diff(difficulty).c_str());
+    pool_lines().log(kMuted, "share difficulty " + fmt_diff(difficulty), false);
   }
   last_job_id_ = job_id;
   last_difficulty_ = difficulty;
@@ -29,6 +30,6 @@ void report_share_result(bool accepted, const std::string& reason, std::atomic<u
 
 void report_share_found(double difficulty) { logf(kStrong, "share found · difficulty %s", fmt_diff(difficulty).c_str()); }
 
-void report_pool_message(const std::string& text) { logf(kMuted, "%s", printable(text).c_str()); }
+void report_pool_message(const std::string& text) { pool_lines().log(kMuted, printable(text)); }
 
 }  // namespace ilvo

@@ -1,11 +1,16 @@
 #include "app/options.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "app/console.h"
+#include "app/printable.h"
+#include "app/product.h"
 
 namespace ilvo {
 
@@ -27,30 +32,105 @@ std::string usage_format() {
          "  -t, --threads <n>        mining threads (default: all logical CPUs)\n"
          "      --stats-file <f>     write JSON stats every 10 s\n"
          "      --no-color           plain output\n"
+         "      --version            print the version\n"
          "  -h, --help               this help\n";
 }
 
 void print_usage() { printf("%s", usage_text().c_str()); }
 
-int32_t to_int32(const char* text) {
-  return static_cast<int32_t>(static_cast<uint32_t>(strtol(text, nullptr, 10)));
+enum class Number { kExact, kTrailing, kNone, kTooBig };
+
+// Reads a decimal integer the way strtol does, and says how well the text fit.
+Number read_number(const char* text, long long& value) {
+  char* rest = nullptr;
+  errno = 0;
+  value = strtoll(text, &rest, 10);
+  if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return Number::kTooBig;
+  if (rest == text) return Number::kNone;
+  return *rest == '\0' ? Number::kExact : Number::kTrailing;
 }
 
-// A port outside 1..65535 becomes 0 and so fails validation, instead of being
-// truncated to 16 bits and quietly naming some other port.
-uint16_t to_port(const char* text) {
-  long port = strtol(text, nullptr, 10);
-  return port >= 1 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
-}
+long long logical_cpus() { return std::max(1u, std::thread::hardware_concurrency()); }
 
-bool set_pool(const std::string& value, Options& opts) {
-  static const std::string kScheme = "stratum+tcp://";
-  std::string rest = value.compare(0, kScheme.size(), kScheme) == 0 ? value.substr(kScheme.size()) : value;
-  size_t colon = rest.rfind(':');
-  if (colon == std::string::npos) return false;
-  opts.host = rest.substr(0, colon);
-  opts.port = to_port(rest.c_str() + colon + 1);
+// -t: a count that would start far more threads than the machine runs, or that
+// does not fit, is refused; text that is not a clean number is read as before
+// (strtol), with a warning.
+bool set_threads(const char* option, const char* text, Options& opts) {
+  long long n = 0;
+  const Number kind = read_number(text, n);
+  if (kind == Number::kTooBig) {
+    fprintf(stderr, "%s %s does not fit in 32 bits\n", option, text);
+    return false;
+  }
+  if (n > 4 * logical_cpus()) {
+    fprintf(stderr, "%s %s is more than 4 x the %lld logical CPUs\n", option, text, logical_cpus());
+    return false;
+  }
+  if (kind == Number::kNone)
+    fprintf(stderr, "warning: %s %s is not a number, using all logical CPUs\n", option, text);
+  else if (kind == Number::kTrailing)
+    fprintf(stderr, "warning: %s %s is read as %lld\n", option, text, n);
+  opts.threads = static_cast<int32_t>(n);
   return true;
+}
+
+void set_lanes(const char* text, Options& opts) {
+  long long n = 0;
+  const Number kind = read_number(text, n);
+  if (kind == Number::kTooBig || n < 1 || n > 64) {
+    fprintf(stderr, "warning: --lanes %s is not 1 to 64, using 32\n", text);
+    n = 32;
+  } else if (kind == Number::kTrailing) {
+    fprintf(stderr, "warning: --lanes %s is read as %lld\n", text, n);
+  }
+  opts.lanes = static_cast<int32_t>(n);
+}
+
+// Pool address: [scheme://]host:port, with an IPv6 literal in brackets.
+bool set_pool(const char* option, const std::string& value, Options& opts) {
+  std::string rest = value;
+  const size_t scheme_end = rest.find("://");
+  if (scheme_end != std::string::npos) {
+    const std::string scheme = rest.substr(0, scheme_end);
+    if (scheme != "stratum+tcp" && scheme != "stratum+ssl" && scheme != "stratum+tls") {
+      fprintf(stderr, "%s %s: unknown scheme, use stratum+tcp://\n", option, value.c_str());
+      return false;
+    }
+    opts.tls = scheme != "stratum+tcp";
+    rest.erase(0, scheme_end + 3);
+  }
+  size_t colon = rest.rfind(':');
+  std::string host = rest.substr(0, colon == std::string::npos ? 0 : colon);
+  if (!rest.empty() && rest[0] == '[') {
+    const size_t close = rest.find(']');
+    colon = close != std::string::npos && close + 1 < rest.size() && rest[close + 1] == ':' ? close + 1
+                                                                                           : std::string::npos;
+    if (colon != std::string::npos) host = rest.substr(1, close - 1);
+  }
+  if (colon == std::string::npos) {
+    fprintf(stderr, "--pool needs host:port\n");
+    return false;
+  }
+  if (host.empty()) {
+    fprintf(stderr, "%s %s: the host is empty\n", option, value.c_str());
+    return false;
+  }
+  long long port = 0;
+  if (read_number(rest.c_str() + colon + 1, port) != Number::kExact || port < 1 || port > 65535) {
+    fprintf(stderr, "%s %s: the port must be 1 to 65535\n", option, value.c_str());
+    return false;
+  }
+  opts.host = host;
+  opts.port = static_cast<uint16_t>(port);
+  return true;
+}
+
+// Texts that go into the pool's JSON lines and onto the terminal: valid UTF-8
+// without control characters.
+bool check_text(const char* option, const std::string& value) {
+  if (is_printable(value)) return true;
+  fprintf(stderr, "%s has a control character or invalid UTF-8\n", option);
+  return false;
 }
 
 bool is(const char* arg, const char* short_name, const char* long_name) {
@@ -68,6 +148,8 @@ std::string usage_text() {
 }
 
 void prescan_color(int argc, const char* const* argv) {
+  const char* no_color = getenv("NO_COLOR");
+  if (no_color != nullptr && no_color[0] != '\0') g_color = false;
   for (int i = 1; i < argc; ++i)
     if (strcmp(argv[i], "--no-color") == 0) g_color = false;
 }
@@ -77,6 +159,10 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
     const char* arg = argv[i];
     if (is(arg, "-h", "--help")) {
       print_usage();
+      return ParseResult::kExitOk;
+    }
+    if (strcmp(arg, "--version") == 0) {
+      printf("%s %s\n", kProductName, kVersion);
       return ParseResult::kExitOk;
     }
     if (strcmp(arg, "--no-color") == 0) {
@@ -96,11 +182,9 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
       return ParseResult::kExitError;
     }
     const char* value = argv[++i];
+    bool ok = true;
     if (is(arg, "-o", "--pool")) {
-      if (!set_pool(value, opts)) {
-        fprintf(stderr, "--pool needs host:port\n");
-        return ParseResult::kExitError;
-      }
+      ok = set_pool(arg, value, opts);
     } else if (is(arg, "-u", "--wallet")) {
       opts.wallet = value;
     } else if (is(arg, "-w", "--rig-id")) {
@@ -108,26 +192,29 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
     } else if (is(arg, "-p", "--password")) {
       opts.password = value;
     } else if (is(arg, "-t", "--threads")) {
-      opts.threads = to_int32(value);
+      ok = set_threads(arg, value, opts);
     } else if (is(arg, nullptr, "--stats-file")) {
       opts.stats_file = value;
     } else {
-      opts.lanes = to_int32(value);
+      set_lanes(value, opts);
     }
+    if (!ok) return ParseResult::kExitError;
   }
-  if (opts.host.empty() || opts.port == 0 || opts.wallet.empty()) {
+  if (opts.wallet.empty()) {
     print_usage();
+    fprintf(stderr, "--wallet is required\n");
     return ParseResult::kExitError;
   }
+  if (!check_text("--wallet", opts.wallet) || !check_text("--rig-id", opts.rig_id) ||
+      !check_text("--password", opts.password))
+    return ParseResult::kExitError;
   return ParseResult::kRun;
 }
 
 int32_t effective_lanes(int32_t lanes) { return lanes >= 1 && lanes <= 64 ? lanes : 32; }
 
 int32_t effective_threads(int32_t threads) {
-  if (threads >= 1) return threads;
-  unsigned cpus = std::thread::hardware_concurrency();
-  return cpus >= 1 ? static_cast<int32_t>(cpus) : 1;
+  return threads >= 1 ? threads : static_cast<int32_t>(logical_cpus());
 }
 
 std::string pool_user(const std::string& wallet, const std::string& rig_id) {

@@ -19,18 +19,23 @@ struct Options {
   int32_t threads = 0;  // 0: all logical CPUs
   int32_t lanes = 32;
   std::string stats_file;
+  bool tls = false;  // stratum+ssl:// or stratum+tls://
 };
 
 // What the entry point does after parse().
 enum class ParseResult { kRun, kExitOk, kExitError };
 
-// Clears g_color when any argument is exactly "--no-color", even the value of
-// another option. Runs before the banner.
+// Clears g_color when NO_COLOR is set to a non-empty value or any argument is
+// exactly "--no-color", even the value of another option. Runs before the banner.
 void prescan_color(int argc, const char* const* argv);
 
-// Fills `opts` from the arguments. Usage errors are printed (message to standard
-// error, or the usage text to standard output) and give kExitError; -h/--help
-// prints the usage text and gives kExitOk.
+// Fills `opts` from the arguments. Usage errors are printed (what is wrong to
+// standard error, and the usage text to standard output when a required option is
+// missing) and give kExitError; -h/--help prints the usage text and --version the
+// product name and version, and both give kExitOk. A value read leniently (a
+// thread or lane count that is not a number or out of range) gets a warning on
+// standard error naming the option and the value.
+
 ParseResult parse(int argc, const char* const* argv, Options& opts);
 
 // The usage text with the program name filled in.

@@ -61,4 +61,10 @@ std::string printable(const std::string& text) {
   return out;
 }
 
+bool is_printable(const std::string& text) {
+  for (size_t i = 0, len; i < text.size(); i += len)
+    if ((len = printable_sequence(text, i)) == 0) return false;
+  return true;
+}
+
 }  // namespace ilvo

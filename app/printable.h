@@ -10,4 +10,7 @@ namespace ilvo {
 // not part of valid UTF-8. Printable ASCII and other valid UTF-8 stay as they are.
 std::string printable(const std::string& text);
 
+// True when printable() would leave `text` as it is.
+bool is_printable(const std::string& text);
+
 }  // namespace ilvo

@@ -39,10 +39,11 @@ sigset_t stop_signals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
-// Starts threads with SIGINT and SIGTERM blocked, so a stop signal always reaches
+// Starts threads with the stop signals blocked, so a stop signal always reaches
 // the main thread: it sleeps in nanosleep and acts on it, while a signal landing on
 // a pool or mining thread would interrupt its connect, send or sleep instead.
 template <typename Start>
@@ -54,15 +55,20 @@ void start_without_stop_signals(Start start) {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+// A stop signal ends the sleep at once; any other keeps it going.
 void sleep_one_second() {
   timespec left{1, 0};
-  while (nanosleep(&left, &left) == -1 && errno == EINTR) {
+  while (nanosleep(&left, &left) == -1 && errno == EINTR && !g_stop.load()) {
   }
 }
 
 }  // namespace
 
 int run(Options opts) {
+  if (opts.tls) {
+    logf(kBad, "TLS pools (stratum+ssl://, stratum+tls://) are not supported yet: use stratum+tcp://");
+    return 1;
+  }
   if (!cpu_supported()) {
     logf(kBad, "this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported");
     return 1;
@@ -76,8 +82,14 @@ int run(Options opts) {
   opts.threads = effective_threads(opts.threads);
   const std::string user = pool_user(opts.wallet, opts.rig_id);
 
+  // From here on no thread waits for standard output. Flushing what start-up
+  // printed may still block; until the handlers below, a stop signal ends the
+  // process there.
+  start_without_stop_signals(start_log_writer);
   signal(SIGINT, on_signal);
   signal(SIGTERM, on_signal);
+  // A closed terminal or a supervisor's reload signal stops as cleanly as SIGTERM.
+  signal(SIGHUP, on_signal);
   signal(SIGPIPE, SIG_IGN);
   // A parent process may have left them blocked, which would make the miner
   // impossible to stop.
@@ -134,6 +146,8 @@ int run(Options opts) {
   miner.stop();
   stratum.stop();
   logf(kMuted, "stopping");
+  // Enough for any reader that is reading; one that is not must not hold the exit.
+  flush_log(std::chrono::milliseconds(300));
   return 0;
 }
 

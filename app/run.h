@@ -7,8 +7,8 @@
 namespace ilvo {
 
 // Checks the processor, tests the engine, starts the miner and the pool client and
-// runs until SIGINT or SIGTERM. Returns the exit code: 0 after an orderly stop, 1
-// when the processor or the self-test fails.
+// runs until SIGINT, SIGTERM or SIGHUP. Returns the exit code: 0 after an orderly
+// stop, 1 when a TLS pool is asked for or the processor or the self-test fails.
 int run(Options opts);
 
 }  // namespace ilvo

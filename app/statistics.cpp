@@ -1,31 +1,51 @@
 #include "app/statistics.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "app/console.h"
+#include "app/printable.h"
 #include "app/product.h"
 
 namespace ilvo {
 
-bool write_stats_file(const std::string& path, double hashrate, uint64_t accepted, uint64_t rejected,
-                      double uptime, int threads) {
+std::string write_stats_file(const std::string& path, double hashrate, uint64_t accepted, uint64_t rejected,
+                             double uptime, int threads) {
   char line[512];
-  snprintf(line, sizeof line,
-           "{\"hashrate_hs\":%.0f,\"accepted\":%llu,\"rejected\":%llu,\"uptime_s\":%.0f,\"threads\":%d,"
-           "\"version\":\"%s\",\"algo\":\"verushash\"}\n",
-           hashrate, static_cast<unsigned long long>(accepted), static_cast<unsigned long long>(rejected), uptime,
-           threads, kVersion);
-  const std::string tmp = path + ".tmp";
-  FILE* f = fopen(tmp.c_str(), "w");
-  if (f == nullptr) return false;
+  const int size =
+      snprintf(line, sizeof line,
+               "{\"hashrate_hs\":%.0f,\"accepted\":%llu,\"rejected\":%llu,\"uptime_s\":%.0f,\"threads\":%d,"
+               "\"version\":\"%s\",\"algo\":\"verushash\"}\n",
+               hashrate, static_cast<unsigned long long>(accepted), static_cast<unsigned long long>(rejected),
+               uptime, threads, kVersion);
+  struct stat target;
+  if (lstat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return "it is not a regular file";
+  // mkstemp creates the name with O_CREAT|O_EXCL: never through a link, never an
+  // existing FIFO or device.
+  std::string tmp = path + ".XXXXXX";
+  const int fd = mkostemp(tmp.data(), O_CLOEXEC);
+  if (fd < 0) return strerror(errno);
+  fchmod(fd, 0644);
+  const bool written = write(fd, line, static_cast<size_t>(size)) == size;
+  const int saved_errno = errno;
   // A short write (full disk) must not replace a whole file with a truncated one.
-  const bool written = fputs(line, f) >= 0;
-  if (fclose(f) != 0 || !written) {
-    remove(tmp.c_str());
-    return false;
+  if (close(fd) != 0 || !written) {
+    unlink(tmp.c_str());
+    return strerror(written ? errno : saved_errno);
   }
-  return rename(tmp.c_str(), path.c_str()) == 0;
+  if (rename(tmp.c_str(), path.c_str()) != 0) {
+    const std::string error = strerror(errno);
+    unlink(tmp.c_str());
+    return error;
+  }
+  return "";
 }
 
 Statistics::Statistics(std::string stats_file, int threads) : stats_file_(std::move(stats_file)), threads_(threads) {}
@@ -33,8 +53,12 @@ Statistics::Statistics(std::string stats_file, int threads) : stats_file_(std::m
 void Statistics::step(double uptime, uint64_t hashes, uint64_t accepted, uint64_t rejected) {
   rates_.record(uptime, hashes);
   ++ticks_;
-  if (ticks_ % 10 == 0 && !stats_file_.empty())
-    write_stats_file(stats_file_, rates_.rate_over(60), accepted, rejected, uptime, threads_);
+  if (ticks_ % 10 == 0 && !stats_file_.empty()) {
+    const std::string error = write_stats_file(stats_file_, rates_.rate_over(60), accepted, rejected, uptime, threads_);
+    if (!error.empty() && !warned_)
+      logf(kBad, "cannot write the statistics file %s: %s", printable(stats_file_).c_str(), error.c_str());
+    warned_ = !error.empty();
+  }
   if (ticks_ % 30 == 0)
     logf(kStrong, "speed 10s %s · 60s %s · 15m %s · accepted %llu · rejected %llu", fmt_rate(rates_.rate_over(10)).c_str(),
          fmt_rate(rates_.rate_over(60)).c_str(), fmt_rate(rates_.rate_over(900)).c_str(),

@@ -9,11 +9,13 @@
 
 namespace ilvo {
 
-// Writes the one-line statistics JSON to `path` through `path` + ".tmp" and a rename,
-// so readers only ever see a whole file. When the directory is missing or the write
-// fails, the old file stays and nothing is logged. Returns whether it was replaced.
-bool write_stats_file(const std::string& path, double hashrate, uint64_t accepted, uint64_t rejected,
-                      double uptime, int threads);
+// Writes the one-line statistics JSON to `path` through a temporary file of a
+// fresh name in the same directory (created exclusively, so no link or special
+// file is ever opened) and a rename, so readers only ever see a whole file. The
+// rename is done only when `path` is absent or a regular file. Returns an empty
+// text on success, else what went wrong; the old file then stays as it was.
+std::string write_stats_file(const std::string& path, double hashrate, uint64_t accepted, uint64_t rejected,
+                             double uptime, int threads);
 
 class Statistics {
  public:
@@ -21,7 +23,8 @@ class Statistics {
   Statistics(std::string stats_file, int threads);
 
   // One main-loop iteration: records the miner's hash total and, on every 10th and
-  // 30th call, writes the file and logs the speed report.
+  // 30th call, writes the file and logs the speed report. A file that cannot be
+  // written is reported once, and again only after it was written in between.
   void step(double uptime, uint64_t hashes, uint64_t accepted, uint64_t rejected);
 
   const HashRate& rates() const { return rates_; }
@@ -31,6 +34,7 @@ class Statistics {
   int threads_;
   HashRate rates_;
   uint32_t ticks_ = 0;
+  bool warned_ = false;
 };
 
 }  // namespace ilvo

@@ -39,9 +39,7 @@ void append_utf8(std::string& out, unsigned cp) {
   }
 }
 
-bool is_number_char(char c) {
-  return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
-}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 class Parser {
  public:
@@ -103,13 +101,31 @@ bool Parser::keyword(const char* word) {
   return true;
 }
 
+// The number grammar of RFC 8259: -? (0 | [1-9][0-9]*) (.[0-9]+)? ([eE][+-]?[0-9]+)?
 bool Parser::number(Json& out) {
   const char* start = pos;
-  if (*pos == '+' || *pos == '-') ++pos;
-  while (pos < end && is_number_char(*pos)) ++pos;
-  if (pos == start) return false;
+  const auto digits = [&] {
+    const char* first = pos;
+    while (pos < end && is_digit(*pos)) ++pos;
+    return pos > first;
+  };
+  if (pos < end && *pos == '-') ++pos;
+  if (pos < end && *pos == '0') {
+    ++pos;
+  } else if (!digits()) {
+    return false;
+  }
+  if (pos < end && *pos == '.') {
+    ++pos;
+    if (!digits()) return false;
+  }
+  if (pos < end && (*pos == 'e' || *pos == 'E')) {
+    ++pos;
+    if (pos < end && (*pos == '+' || *pos == '-')) ++pos;
+    if (!digits()) return false;
+  }
   out.type = Json::Number;
-  // strtod needs a terminated copy; characters it does not use are ignored.
+  // strtod needs a terminated copy of exactly the number (it would read "0x10").
   std::string taken(start, pos);
   out.number = strtod(taken.c_str(), nullptr);
   return true;

@@ -1,12 +1,10 @@
-// The connection thread of tlm::Stratum: dialling, the receive loop with its line
+// The connection thread of tlm::Stratum: the receive loop with its line
 // splitting and time-outs, reconnect pauses with back-off, and the locked sender.
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -78,48 +76,12 @@ void Stratum::report(const std::string& text) {
   if (on_message) on_message(text);
 }
 
-bool Stratum::dial() {
-  std::string port_text = std::to_string(port);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(host.c_str(), port_text.c_str(), &hints, &list) != 0 || list == nullptr) {
-    if (list != nullptr) freeaddrinfo(list);
-    report("cannot resolve " + host);
-    return false;
-  }
-  const long long ms = timing.send_timeout.count();
-  timeval send_timeout{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
-  for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    int s = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
-    if (s < 0) continue;
-    // Set before connecting: on Linux it bounds the connect as well.
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
-    if (connect(s, ai->ai_addr, ai->ai_addrlen) != 0) {
-      close(s);
-      continue;
-    }
-    freeaddrinfo(list);
-    int one = 1;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-    std::lock_guard<std::mutex> lock(fd_mutex);
-    fd = s;
-    first_seq = job_seq + 1;
-    return true;
-  }
-  freeaddrinfo(list);
-  report("cannot connect to " + host + ":" + port_text);
-  return false;
-}
-
 void Stratum::run() {
   int backoff = 1;
   while (running) {
     if (!dial()) {
       pause(backoff * 10);
-      backoff = backoff >= kMaxBackoff ? kMaxBackoff : backoff * 2;
+      backoff = std::min(backoff * 2, kMaxBackoff);
       continue;
     }
     extranonce1.clear();

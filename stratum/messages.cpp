@@ -40,8 +40,36 @@ std::string Stratum::authorize_request() const {
 }
 
 void Stratum::handle(const std::string& line) {
+  // A carriage return or a NUL byte ends a line as well (CRLF, stray padding), and
+  // a byte order mark may start one.
+  static const std::string kBom = "\xEF\xBB\xBF";
+  size_t begin = 0;
+  while (begin <= line.size()) {
+    size_t end = line.find_first_of(std::string("\r\0", 2), begin);
+    if (end == std::string::npos) end = line.size();
+    std::string piece = line.substr(begin, end - begin);
+    if (piece.compare(0, kBom.size(), kBom) == 0) piece.erase(0, kBom.size());
+    if (piece.find_first_not_of(" \t") != std::string::npos) handle_message(piece);
+    begin = end + 1;
+  }
+}
+
+void Stratum::count_unreadable() {
+  ++unreadable;
+  const auto now = std::chrono::steady_clock::now();
+  if (unreadable_reported != std::chrono::steady_clock::time_point{} && now - unreadable_reported < std::chrono::minutes(1))
+    return;
+  report(std::to_string(unreadable) + (unreadable == 1 ? " line" : " lines") + " from the pool could not be read");
+  unreadable = 0;
+  unreadable_reported = now;
+}
+
+void Stratum::handle_message(const std::string& line) {
   Json root;
-  if (!Json::parse(line, root) || root.type != Json::Object) return;
+  if (!Json::parse(line, root) || root.type != Json::Object) {
+    count_unreadable();
+    return;
+  }
   const Json* method = root.find("method");
   const Json* params = root.find("params");
   if (method == nullptr || method->type != Json::String) {
@@ -60,11 +88,14 @@ void Stratum::handle(const std::string& line) {
 
 void Stratum::set_target(const Json* params) {
   if (params == nullptr || params->type != Json::Array || params->items.empty()) return;
+  // A zero target would leave the miner searching for nothing, silently.
   std::string digits = text_of(params->items[0]);
-  if (digits.size() > 64) return;
-  digits.insert(0, 64 - digits.size(), '0');
   uint8_t big_endian[32];
-  if (!hex_to_bin(digits, big_endian, 32)) return;
+  if (digits.empty() || digits.size() > 64 || !hex_to_bin(digits.insert(0, 64 - digits.size(), '0'), big_endian, 32) ||
+      std::all_of(big_endian, big_endian + 32, [](uint8_t b) { return b == 0; })) {
+    report("invalid target from the pool, keeping the previous one");
+    return;
+  }
   for (int i = 0; i < 32; ++i) target[i] = big_endian[31 - i];
   have_target = true;
   publish();

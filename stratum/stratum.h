@@ -34,7 +34,7 @@ class Stratum {
   struct Timing {
     std::chrono::milliseconds tick{100};            // one step of every pause
     std::chrono::milliseconds silence{600000};      // longest gap between received bytes
-    std::chrono::milliseconds send_timeout{10000};  // SO_SNDTIMEO; also bounds connect
+    std::chrono::milliseconds send_timeout{10000};  // SO_SNDTIMEO; also bounds each connect
   };
 
   Stratum();
@@ -88,6 +88,10 @@ class Stratum {
   std::string subscribe_request() const;
   std::string authorize_request() const;
 
+  // Acts on one line once framing bytes are gone.
+  void handle_message(const std::string& line);
+  // Counts a line that is not a JSON object and reports the count now and then.
+  void count_unreadable();
   // Per-message parts of handle; `params` may be null.
   void set_target(const ilvo::Json* params);
   void notify(const ilvo::Json* params);
@@ -115,6 +119,8 @@ class Stratum {
   uint64_t job_seq = 0;
   Work work;
   bool have_job = false;
+  uint64_t unreadable = 0;  // lines not yet reported as unreadable
+  std::chrono::steady_clock::time_point unreadable_reported{};
   const Timing timing;
 };
 

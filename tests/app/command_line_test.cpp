@@ -30,19 +30,12 @@ const std::string kUsage =
     "  -t, --threads <n>        mining threads (default: all logical CPUs)\n"
     "      --stats-file <f>     write JSON stats every 10 s\n"
     "      --no-color           plain output\n"
+    "      --version            print the version\n"
     "  -h, --help               this help\n";
 
 ProcessResult miner(std::vector<std::string> args) {
   args.insert(args.begin(), TLM_MINER_BINARY);
   return run_process(args);
-}
-
-void expect_usage_error(const std::vector<std::string>& args) {
-  SCOPED_TRACE(testing::PrintToString(args));
-  ProcessResult r = miner(args);
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, kBanner + kUsage);
-  EXPECT_EQ(r.err, "");
 }
 
 void expect_message(const std::vector<std::string>& args, const std::string& message) {
@@ -53,7 +46,7 @@ void expect_message(const std::vector<std::string>& args, const std::string& mes
   EXPECT_EQ(r.err, message);
 }
 
-TEST(CommandLine, HelpPrintsBannerThenUsageAndSucceeds) {
+TEST(CommandLine, HelpAndVersionPrintAndSucceed) {
   for (const char* flag : {"-h", "--help"}) {
     ProcessResult r = miner({flag});
     EXPECT_EQ(r.exit_code, 0);
@@ -62,31 +55,46 @@ TEST(CommandLine, HelpPrintsBannerThenUsageAndSucceeds) {
   }
   // Later options are never reached.
   EXPECT_EQ(miner({"-u", "W", "-h", "--bogus"}).exit_code, 0);
+  ProcessResult r = miner({"--version", "--bogus"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, kBanner + "Ilvo Varnel TLM 1.1.0\n");
 }
 
-TEST(CommandLine, MissingHostPortOrWalletPrintsUsage) {
-  expect_usage_error({});
-  expect_usage_error({"-o", "pool.example:3352"});
-  expect_usage_error({"-u", "W", "-o", ":3352"});
-  expect_usage_error({"-u", "W", "-o", "host:0"});
-  expect_usage_error({"-u", "W", "-o", "host:abc"});
-  // Ports that do not fit 1..65535 are refused, not truncated to another port.
-  expect_usage_error({"-u", "W", "-o", "host:65536"});
-  expect_usage_error({"-u", "W", "-o", "host:70000"});
-  expect_usage_error({"-u", "W", "-o", "host:-1"});
-  // Only stratum+tcp:// is a scheme; any other leaves "http" as the host and no port.
-  expect_usage_error({"-u", "W", "-o", "http://host"});
+TEST(CommandLine, MissingWalletPrintsUsageAndSaysSo) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-o", "pool.example:3352"}}) {
+    ProcessResult r = miner(args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, kBanner + kUsage);
+    EXPECT_EQ(r.err, "--wallet is required\n");
+  }
 }
 
-TEST(CommandLine, BadArgumentsGiveTheirMessage) {
-  expect_message({"--bogus"}, "unknown option --bogus (see --help)\n");
-  expect_message({"--pool=host:1", "-u", "W"}, "unknown option --pool=host:1 (see --help)\n");
-  expect_message({"-uW"}, "unknown option -uW (see --help)\n");
-  expect_message({"-u", "W", "--wallet"}, "missing value for --wallet\n");
-  expect_message({"-u", "W", "-o", "hostonly"}, "--pool needs host:port\n");
-  expect_message({"-u", "W", "-o", "stratum+tcp://"}, "--pool needs host:port\n");
-  // An earlier bad option wins over a later -h.
-  expect_message({"--bogus", "-h"}, "unknown option --bogus (see --help)\n");
+TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--bogus"}, "unknown option --bogus (see --help)\n"},
+      {{"--pool=host:1", "-u", "W"}, "unknown option --pool=host:1 (see --help)\n"},
+      {{"-uW"}, "unknown option -uW (see --help)\n"},
+      {{"-u", "W", "--wallet"}, "missing value for --wallet\n"},
+      {{"--bogus", "-h"}, "unknown option --bogus (see --help)\n"},  // an earlier bad option wins
+      {{"-u", "W", "-o", "hostonly"}, "--pool needs host:port\n"},
+      {{"-u", "W", "-o", "stratum+tcp://"}, "--pool needs host:port\n"},
+      {{"-u", "W", "-o", "[::1]"}, "--pool needs host:port\n"},
+      {{"-u", "W", "-o", ":3352"}, "-o :3352: the host is empty\n"},
+      {{"-u", "W", "--pool", "host:0"}, "--pool host:0: the port must be 1 to 65535\n"},
+      {{"-u", "W", "-o", "host:abc"}, "-o host:abc: the port must be 1 to 65535\n"},
+      {{"-u", "W", "-o", "host:65536"}, "-o host:65536: the port must be 1 to 65535\n"},
+      {{"-u", "W", "-o", "host:-1"}, "-o host:-1: the port must be 1 to 65535\n"},
+      {{"-u", "W", "-o", "http://host:80"}, "-o http://host:80: unknown scheme, use stratum+tcp://\n"},
+      {{"-u", "W", "-t", "4294967297"}, "-t 4294967297 does not fit in 32 bits\n"},
+      {{"-u", "W", "--threads", "-99999999999"}, "--threads -99999999999 does not fit in 32 bits\n"},
+      {{"-u", "W\x01"}, "--wallet has a control character or invalid UTF-8\n"},
+      {{"-u", "W", "-w", "rig\xff"}, "--rig-id has a control character or invalid UTF-8\n"},
+      {{"-u", "W", "-p", "pa\nss"}, "--password has a control character or invalid UTF-8\n"},
+  };
+  for (const auto& c : cases) expect_message(c.args, c.message);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Parsing that succeeds, and the values the miner derives from the options.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,14 +33,36 @@ TEST(Options, DefaultsAndLaterOccurrencesWin) {
 }
 
 TEST(Options, PoolAddress) {
+  const struct {
+    const char* value;
+    const char* host;
+    uint16_t port;
+    bool tls;
+  } cases[] = {
+      {"stratum+tcp://pool.example:4000", "pool.example", 4000, false},
+      {"[::1]:65535", "::1", 65535, false},
+      {"stratum+ssl://[fe80::1%lo]:1", "fe80::1%lo", 1, true},
+      {"stratum+tls://host:3352", "host", 3352, true},
+      {"a:b:7", "a:b", 7, false},  // the last colon splits
+  };
+  for (const auto& c : cases) {
+    Options opts;
+    ASSERT_EQ(parse({"-u", "W", "-o", c.value}, opts), ParseResult::kRun) << c.value;
+    EXPECT_EQ(opts.host, c.host);
+    EXPECT_EQ(opts.port, c.port);
+    EXPECT_EQ(opts.tls, c.tls);
+  }
+}
+
+TEST(Options, ThreadCountUpToFourTimesTheCpus) {
+  const int32_t cpus = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+  const std::string most = std::to_string(4 * cpus), too_many = std::to_string(4 * cpus + 1);
   Options opts;
-  ASSERT_EQ(parse({"-u", "W", "-o", "stratum+tcp://pool.example:4000"}, opts), ParseResult::kRun);
-  EXPECT_EQ(opts.host, "pool.example");
-  EXPECT_EQ(opts.port, 4000);
-  // The last colon splits; brackets and earlier colons stay in the host.
-  ASSERT_EQ(parse({"-u", "W", "--pool", "[::1]:65535"}, opts), ParseResult::kRun);
-  EXPECT_EQ(opts.host, "[::1]");
-  EXPECT_EQ(opts.port, 65535);
+  EXPECT_EQ(parse({"-u", "W", "-t", most.c_str()}, opts), ParseResult::kRun);
+  EXPECT_EQ(opts.threads, 4 * cpus);
+  EXPECT_EQ(parse({"-u", "W", "-t", too_many.c_str()}, opts), ParseResult::kExitError);
+  EXPECT_EQ(parse({"-u", "W", "-t", "5x"}, opts), ParseResult::kRun);  // with a warning
+  EXPECT_EQ(opts.threads, 5);
 }
 
 TEST(Options, ValuesMayLookLikeOptions) {
@@ -58,7 +82,7 @@ TEST(Options, DerivedValues) {
   Options opts;
   ASSERT_EQ(parse({"-u", "W", "-t", "abc", "--lanes", "65"}, opts), ParseResult::kRun);
   EXPECT_EQ(ilvo::effective_threads(opts.threads), cpus);
-  EXPECT_EQ(ilvo::effective_lanes(opts.lanes), 32);
+  EXPECT_EQ(opts.lanes, 32);
   EXPECT_EQ(ilvo::effective_threads(0), cpus);
   EXPECT_EQ(ilvo::effective_threads(-4), cpus);
   EXPECT_EQ(ilvo::effective_threads(5), 5);

@@ -1,0 +1,52 @@
+#include "app/line_limiter.h"
+
+#include <algorithm>
+
+#include "app/console.h"
+
+namespace ilvo {
+
+void LineLimiter::show_counts() {
+  if (repeated_ > 0) {
+    logf(last_color_, "%s (repeated %llu times)", last_.c_str(), static_cast<unsigned long long>(repeated_));
+    repeated_ = 0;
+  }
+  if (over_budget_ > 0) {
+    logf(kMuted, "%llu more lines from the pool not shown", static_cast<unsigned long long>(over_budget_));
+    over_budget_ = 0;
+  }
+}
+
+void LineLimiter::log(const char* color, const std::string& text, bool fold_repeats, Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const double seconds = std::chrono::duration<double>(now - refilled_).count();
+  budget_ = std::min(kBurst, budget_ + seconds * kPerSecond);
+  refilled_ = now;
+  if (fold_repeats && text == last_ && color == last_color_) {
+    ++repeated_;
+    // A pool repeating one line forever still shows its count now and then.
+    if (budget_ >= 1 && now - shown_at_ >= std::chrono::seconds(60)) {
+      budget_ -= 1;
+      shown_at_ = now;
+      show_counts();
+    }
+    return;
+  }
+  if (budget_ < 1) {
+    ++over_budget_;
+    return;
+  }
+  budget_ -= 1;
+  show_counts();
+  logf(color, "%s", text.c_str());
+  shown_at_ = now;
+  last_ = text;
+  last_color_ = color;
+}
+
+LineLimiter& pool_lines() {
+  static LineLimiter limiter;
+  return limiter;
+}
+
+}  // namespace ilvo
