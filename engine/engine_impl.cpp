@@ -1,9 +1,9 @@
 // The SIMD kernels: VerusHash 2.2 for up to 64 consecutive nonces side by side.
 //
-// This file is compiled twice, once with AVX (TLM_KERNEL_AVX defined) and once for
-// SSE4.1 only. Everything except the two entry points of each build has internal
-// linkage, so that no AVX-encoded function can be picked by the linker for the
-// SSE4.1 build.
+// This file is compiled once per instruction set (SSE4.1, AVX, AVX2 with VAES,
+// AVX-512 with VAES). Everything except the two entry points of each build has
+// internal linkage, so that no wider-encoded function can be picked by the linker
+// for a narrower build.
 //
 // Each lane hashes one nonce with its own working key. The 32 mixing steps run for
 // all lanes together: at every step the lanes are grouped by the branch their
@@ -417,24 +417,13 @@ void full(const uint8_t* job, uint8_t* scratch, int32_t lanes_in, uint32_t nonce
 
 }  // namespace
 
-#ifdef TLM_KERNEL_AVX
-extern "C" uint32_t tlm_scan_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                                 uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                                 uint32_t* found, int32_t* nfound) {
+// TLM_SCAN and TLM_FULL are this build's entry-point names (tlm_scan_avx2, ...).
+extern "C" uint32_t TLM_SCAN(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                             uint32_t nonce_start, uint32_t count, uint64_t target_hi,
+                             uint32_t* found, int32_t* nfound) {
   return scan(job, scratch, lanes, nonce_start, count, target_hi, found, nfound);
 }
-extern "C" void tlm_full_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                             uint32_t nonce_base, uint8_t* out) {
+extern "C" void TLM_FULL(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                         uint32_t nonce_base, uint8_t* out) {
   full(job, scratch, lanes, nonce_base, out);
 }
-#else
-extern "C" uint32_t tlm_scan_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                                 uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                                 uint32_t* found, int32_t* nfound) {
-  return scan(job, scratch, lanes, nonce_start, count, target_hi, found, nfound);
-}
-extern "C" void tlm_full_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                             uint32_t nonce_base, uint8_t* out) {
-  full(job, scratch, lanes, nonce_base, out);
-}
-#endif

@@ -26,7 +26,7 @@ class FullKernel : public ::testing::Test {
 
   // Runs `full` on the first `lanes` lane records and checks every lane against
   // the reference hashes of base, base+1, ... in refs.
-  void expect_matches(const Kernels& k, int lanes, uint32_t base, const std::vector<Hash>& refs) {
+  void expect_matches(const tlm_kernel& k, int lanes, uint32_t base, const std::vector<Hash>& refs) {
     std::vector<uint8_t> out(size_t(lanes) * kTlmHashSize);
     k.full(engine_->job, engine_->scratch, lanes, base, out.data());
     for (int i = 0; i < lanes; ++i) {
@@ -45,7 +45,7 @@ TEST_F(FullKernel, MatchesReferenceForEveryLaneCountAcrossTheNonceWrap) {
   std::vector<Hash> refs;
   for (int i = 0; i < kTlmMaxLanes; ++i) refs.push_back(reference(h, base + uint32_t(i)));
   tlm_engine_set(engine_, h.data());
-  for (const Kernels& k : runnable_kernels()) {
+  for (const tlm_kernel& k : runnable_kernels()) {
     for (int lanes = 1; lanes <= kTlmMaxLanes; ++lanes) expect_matches(k, lanes, base, refs);
   }
 }
@@ -59,7 +59,7 @@ TEST_F(FullKernel, MatchesReferenceForOtherJobsAndBases) {
       for (uint32_t base : bases) {
         std::vector<Hash> refs;
         for (int i = 0; i < 16; ++i) refs.push_back(reference(h, base + uint32_t(i)));
-        for (const Kernels& k : runnable_kernels()) {
+        for (const tlm_kernel& k : runnable_kernels()) {
           for (int lanes : {1, 2, 5, 16}) expect_matches(k, lanes, base, refs);
         }
       }
@@ -71,7 +71,7 @@ TEST_F(FullKernel, KnownAnswerInLaneZeroForEveryLaneCount) {
   tlm_engine_set(engine_, kat_hdr);
   const Hash want(kat_hash, kat_hash + kTlmHashSize);
   std::vector<uint8_t> out(kTlmMaxLanes * kTlmHashSize);
-  for (const Kernels& k : runnable_kernels()) {
+  for (const tlm_kernel& k : runnable_kernels()) {
     for (int lanes = 1; lanes <= kTlmMaxLanes; ++lanes) {
       k.full(engine_->job, engine_->scratch, lanes, 1, out.data());
       ASSERT_EQ(Hash(out.begin(), out.begin() + 32), want) << k.name << " lanes " << lanes;
@@ -82,7 +82,7 @@ TEST_F(FullKernel, KnownAnswerInLaneZeroForEveryLaneCount) {
 TEST_F(FullKernel, NullOutputWritesNothingAndRestoresKeys) {
   const Header h = random_header(4, true);
   tlm_engine_set(engine_, h.data());
-  for (const Kernels& k : runnable_kernels()) {
+  for (const tlm_kernel& k : runnable_kernels()) {
     k.full(engine_->job, engine_->scratch, kTlmMaxLanes, 77, nullptr);
     EXPECT_TRUE(keys_restored(engine_)) << k.name;
     expect_matches(k, 3, 77, {reference(h, 77), reference(h, 78), reference(h, 79)});
@@ -114,7 +114,7 @@ TEST_F(FullKernel, StepThatPicksOneWordTwiceMatchesReference) {
   const Header h = random_header(6, true);
   const uint32_t nonce = nonce_with_shared_word(h, engine_);
   ASSERT_NE(nonce, 0u) << "no such nonce found";
-  for (const Kernels& k : runnable_kernels()) {
+  for (const tlm_kernel& k : runnable_kernels()) {
     expect_matches(k, 1, nonce, {reference(h, nonce)});
     uint32_t found[kTlmMaxFound];
     int32_t nfound = 0;
