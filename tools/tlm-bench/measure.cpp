@@ -61,6 +61,20 @@ void run(Worker* worker, uint32_t first_nonce, const std::atomic<bool>* go,
 
 }  // namespace
 
+void Result::add(const Result& part) {
+  const bool first = hashes == 0 && seconds == 0;
+  kernel = part.kernel;
+  threads = part.threads;
+  lanes = part.lanes;
+  seconds += part.seconds;
+  hashes += part.hashes;
+  hs = seconds > 0 ? double(hashes) / seconds : 0;
+  counts.available = (first || counts.available) && part.counts.available;
+  counts.instructions += part.counts.instructions;
+  counts.cycles += part.counts.cycles;
+  counts.branch_misses += part.counts.branch_misses;
+}
+
 bool measure(int threads, int lanes, double seconds, Result* result) {
   std::vector<Worker> workers(static_cast<size_t>(threads));
   uint8_t header[kTlmHeaderSize];

@@ -15,6 +15,9 @@ struct Result {
   uint64_t hashes = 0;
   double hs = 0;  // hashes per second
   Counts counts;  // summed over the threads while they hashed
+
+  // Adds another measurement of the same kernel, threads and lanes.
+  void add(const Result& part);
 };
 
 // Runs `threads` threads, each with its own engine context of `lanes` lanes on a
