@@ -19,34 +19,29 @@ TEST(Dispatch, PicksTheWidestUsableKernelAndRefusesWhatCannotRun) {
   int widest = 0;
   while (tlm_engine_unusable(&kernels[widest]) != nullptr) ++widest;
   tlm_engine_global_init();
-  EXPECT_EQ(std::string(tlm_engine_isa()), kernels[widest].name);
-  EXPECT_EQ(g_scan, kernels[widest].scan);
   EXPECT_EQ(g_full, kernels[widest].full);
-  std::string choice = kernels[widest].name;
-  if (widest > 0) {
-    choice += std::string("; ") + kernels[widest - 1].name + " not usable: " +
-              tlm_engine_unusable(&kernels[widest - 1]);
-  }
-  EXPECT_EQ(std::string(tlm_engine_choice()), choice);
+  EXPECT_EQ(std::string(tlm_engine_choice()),
+            widest == 0 ? std::string(kernels[0].name)
+                        : std::string(kernels[widest].name) + "; " + kernels[widest - 1].name +
+                              " not usable: " + tlm_engine_unusable(&kernels[widest - 1]));
 
   for (int k = count - 1; k >= 0; --k) {
     const char* reason = tlm_engine_unusable(&kernels[k]);
     const char* refusal = tlm_engine_use(kernels[k].name);
-    if (reason == nullptr) {
-      EXPECT_EQ(refusal, nullptr) << kernels[k].name;
-      EXPECT_EQ(std::string(tlm_engine_isa()), kernels[k].name);
-      EXPECT_EQ(g_full, kernels[k].full);
-      EXPECT_EQ(std::string(tlm_engine_choice()), std::string(kernels[k].name) + ", forced");
-    } else {
+    if (reason != nullptr) {
       ASSERT_NE(refusal, nullptr) << kernels[k].name;
       EXPECT_EQ(std::string(refusal),
                 std::string("kernel ") + kernels[k].name + " cannot run here: " + reason);
+      continue;
     }
+    EXPECT_EQ(refusal, nullptr) << kernels[k].name;
+    EXPECT_EQ(std::string(tlm_engine_isa()), kernels[k].name);
+    EXPECT_EQ(g_scan, kernels[k].scan);
+    EXPECT_EQ(std::string(tlm_engine_choice()), std::string(kernels[k].name) + ", forced");
   }
-  const std::string before = tlm_engine_isa();
   EXPECT_EQ(std::string(tlm_engine_use("neon")),
             "no kernel named 'neon'; the kernels are avx512, avx2, avx and sse4.1");
-  EXPECT_EQ(std::string(tlm_engine_isa()), before);
+  EXPECT_EQ(std::string(tlm_engine_isa()), kernels[widest].name);
 }
 
 }  // namespace

@@ -61,21 +61,19 @@ inline bool keys_restored(const tlm_engine* engine) {
   return true;
 }
 
-// The kernels this processor can run, widest first; the others are named once
-// with the reason they are skipped.
+// The kernels this processor can run, widest first; the others are named with
+// the reason they are skipped.
 inline std::vector<tlm_kernel> runnable_kernels() {
-  static bool told = false;
   int32_t count = 0;
   const tlm_kernel* all = tlm_engine_kernels(&count);
   std::vector<tlm_kernel> k;
   for (int i = 0; i < count; ++i) {
     if (const char* reason = tlm_engine_unusable(&all[i])) {
-      if (!told) std::printf("kernel %s skipped: %s\n", all[i].name, reason);
+      std::printf("kernel %s skipped: %s\n", all[i].name, reason);
     } else {
       k.push_back(all[i]);
     }
   }
-  told = true;
   return k;
 }
 
