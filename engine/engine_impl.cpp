@@ -325,11 +325,13 @@ struct LaneTable {
 template <int kBranch>
 inline void run_bucket(uint8_t* scratch, LaneTable* table, const Moves* moves, uint64_t lanes,
                        int s) {
+  __m128i* const* first = moves->word[s][0];
+  __m128i* const* second = moves->word[s][1];
   while (lanes != 0) {
-    const int i = __builtin_ctzll(lanes);
+    const size_t i = size_t(__builtin_ctzll(lanes));
     lanes &= lanes - 1;
-    table->sel[i] = low64(run_step<kBranch>(lane_at(scratch, i), table->sel[i],
-                                            moves->word[s][0][i], moves->word[s][1][i]));
+    Lane* lane = reinterpret_cast<Lane*>(scratch + i * kTlmLaneStride);
+    table->sel[i] = low64(run_step<kBranch>(lane, table->sel[i], first[i], second[i]));
   }
 }
 
