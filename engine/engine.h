@@ -32,41 +32,25 @@ typedef struct tlm_engine {
 // until at least `count` are done, appends every nonce whose hash bytes 24..31
 // (little-endian) are <= target_hi to found[*nfound] while *nfound < 8, and
 // returns the number of nonces hashed.
-typedef uint32_t (*tlm_scan_fn)(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                                uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                                uint32_t* found, int32_t* nfound);
+typedef uint32_t tlm_scan_kernel(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                                 uint32_t nonce_start, uint32_t count, uint64_t target_hi,
+                                 uint32_t* found, int32_t* nfound);
 // Writes the 32-byte hash of nonce nonce_base + i to out[32i..32i+31] for every
 // lane i; a null out hashes without writing.
-typedef void (*tlm_full_fn)(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                            uint32_t nonce_base, uint8_t* out);
+typedef void tlm_full_kernel(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                             uint32_t nonce_base, uint8_t* out);
+typedef tlm_scan_kernel* tlm_scan_fn;
+typedef tlm_full_kernel* tlm_full_fn;
+
+// The kernel builds: one source compiled once per instruction set.
+tlm_scan_kernel tlm_scan_sse, tlm_scan_avx, tlm_scan_avx2, tlm_scan_avx512;
+tlm_full_kernel tlm_full_sse, tlm_full_avx, tlm_full_avx2, tlm_full_avx512;
 
 // The selected kernels; written only by tlm_engine_global_init and
 // tlm_engine_use, before any mining thread runs.
 extern tlm_scan_fn g_scan;
 extern tlm_full_fn g_full;
 extern const char* g_isa;
-
-// The kernel builds: one source compiled once per instruction set.
-uint32_t tlm_scan_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                      uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                      uint32_t* found, int32_t* nfound);
-void tlm_full_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_base,
-                  uint8_t* out);
-uint32_t tlm_scan_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                      uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                      uint32_t* found, int32_t* nfound);
-void tlm_full_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_base,
-                  uint8_t* out);
-uint32_t tlm_scan_avx2(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                       uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                       uint32_t* found, int32_t* nfound);
-void tlm_full_avx2(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_base,
-                   uint8_t* out);
-uint32_t tlm_scan_avx512(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                         uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                         uint32_t* found, int32_t* nfound);
-void tlm_full_avx512(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_base,
-                     uint8_t* out);
 
 // One kernel build as users see it.
 typedef struct tlm_kernel {
