@@ -68,11 +68,12 @@ void tlm_engine_global_init(void);
 const char* tlm_engine_isa(void);
 // Every kernel, widest first; *count receives their number.
 const tlm_kernel* tlm_engine_kernels(int32_t* count);
-// Null when this processor and operating system can run `kernel`, otherwise a
-// one-line reason such as "the processor lacks VAES".
+// Null when this processor and operating system can run `kernel` (an entry of
+// tlm_engine_kernels), otherwise a one-line reason such as "the processor lacks VAES".
 const char* tlm_engine_unusable(const tlm_kernel* kernel);
-// Selects the kernel called `name`. Returns null on success; otherwise a one-line
-// message saying why it was refused, and the selection stays as it was.
+// Selects the kernel called `name`; call it after tlm_engine_global_init, which
+// selects the widest. Returns null on success; otherwise a one-line message saying
+// why it was refused, and the selection stays as it was.
 const char* tlm_engine_use(const char* name);
 // One line for the start-up log: the selected kernel, and why the next wider one
 // is not in use (not usable here, or a narrower one was forced).

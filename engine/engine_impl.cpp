@@ -12,13 +12,16 @@
 // loop lets the processor overlap their latencies.
 //
 // Where the per-branch code differs in form from a one-lane-at-a-time hash, it
-// computes the same values more cheaply: the lanes of a branch are found as a bit
-// set, from a byte per lane that each step writes as it ends, and each lane's
-// selector is kept beside that byte; the carry-less squares of the buffer words
-// come from the lane record; the looped branches compute both alternatives of each
-// pass and keep one by mask, with the pass parity and selector bit carried from
-// pass to pass; and the key restore finds each pristine word at a fixed distance
-// from the lane's word.
+// computes the same values more cheaply: each lane's selector is kept in a table
+// as its step ends, and before the next step one vector loop over that table
+// records every lane's two picked words in the move record and takes out the
+// branch bytes, from which the lanes of a branch are found as a bit set; the
+// carry-less squares of the buffer words come from the lane record; the looped
+// branches compute both alternatives of each pass and keep one by mask, with the
+// pass parity and selector bit carried from pass to pass; and the key restore
+// finds each pristine word at a fixed distance from the lane's word. With VAES the
+// final keyed Haraka-512 holds its four states in one 512-bit register (two
+// 256-bit ones).
 
 #include <immintrin.h>
 #include <stddef.h>
