@@ -73,10 +73,10 @@ const tlm_kernel* tlm_engine_kernels(int32_t* count);
 const char* tlm_engine_unusable(const tlm_kernel* kernel);
 // Selects the kernel called `name`; call it after tlm_engine_global_init, which
 // selects the widest. Returns null on success; otherwise a one-line message saying
-// why it was refused, and the selection stays as it was.
+// why it was refused (valid until the next call), and the selection stays as it was.
 const char* tlm_engine_use(const char* name);
-// One line for the start-up log: the selected kernel, and why the next wider one
-// is not in use (not usable here, or a narrower one was forced).
+// One line for the start-up log, valid until the selection changes: the selected
+// kernel, and why the next wider one is not in use (not usable here, or forced).
 const char* tlm_engine_choice(void);
 
 // Creates a context with `lanes` clamped to 1..64; null when memory runs out.
