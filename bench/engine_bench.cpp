@@ -1,9 +1,10 @@
 // Google Benchmark cases of the engine: the scan kernels per lane count and
-// instruction set, the reference hash and the per-job preparation.
+// kernel, the reference hash and the per-job preparation.
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/engine.h"
@@ -47,18 +48,21 @@ void scan_with(benchmark::State& state, tlm_scan_fn scan) {
   tlm_engine_free(e);
 }
 
-void BM_ScanAvx(benchmark::State& state) {
-  __builtin_cpu_init();
-  if (!__builtin_cpu_supports("avx")) {
-    state.SkipWithError("no AVX on this CPU");
-    return;
+// One scan benchmark per kernel this processor can run.
+const bool kScansRegistered = [] {
+  int32_t count = 0;
+  const tlm_kernel* kernels = tlm_engine_kernels(&count);
+  for (int k = 0; k < count; ++k) {
+    if (tlm_engine_unusable(&kernels[k]) != nullptr) continue;
+    benchmark::RegisterBenchmark((std::string("BM_Scan/") + kernels[k].name).c_str(), scan_with,
+                                 kernels[k].scan)
+        ->Arg(8)
+        ->Arg(16)
+        ->Arg(32)
+        ->Arg(64);
   }
-  scan_with(state, tlm_scan_avx);
-}
-BENCHMARK(BM_ScanAvx)->Arg(8)->Arg(16)->Arg(32)->Arg(64);
-
-void BM_ScanSse(benchmark::State& state) { scan_with(state, tlm_scan_sse); }
-BENCHMARK(BM_ScanSse)->Arg(8)->Arg(16)->Arg(32)->Arg(64);
+  return true;
+}();
 
 void BM_HashRef(benchmark::State& state) {
   tlm_engine_global_init();

@@ -4,12 +4,7 @@
 #include <string.h>
 #include <sys/mman.h>
 
-#include "hash/haraka.h"
 #include "hash/verushash.h"
-
-tlm_scan_fn g_scan = tlm_scan_sse;
-tlm_full_fn g_full = tlm_full_sse;
-const char* g_isa = "SSE4.1";
 
 namespace {
 
@@ -23,27 +18,6 @@ constexpr size_t kLaneCopySize = 8896;
 }  // namespace
 
 extern "C" {
-
-void tlm_engine_global_init(void) {
-  haraka_init();
-  __builtin_cpu_init();
-  // The runtime reports AVX only when the operating system also saves the AVX
-  // register state, so this one bit is the whole test.
-  if (__builtin_cpu_supports("avx")) {
-    g_scan = tlm_scan_avx;
-    g_full = tlm_full_avx;
-    g_isa = "AVX";
-  }
-}
-
-const char* tlm_engine_isa(void) { return g_isa; }
-
-const char* tlm_engine_force_sse(void) {
-  g_scan = tlm_scan_sse;
-  g_full = tlm_full_sse;
-  g_isa = "SSE4.1";
-  return g_isa;
-}
 
 tlm_engine* tlm_engine_new(int32_t lanes) {
   if (lanes < 1) lanes = 1;

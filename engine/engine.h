@@ -32,38 +32,52 @@ typedef struct tlm_engine {
 // until at least `count` are done, appends every nonce whose hash bytes 24..31
 // (little-endian) are <= target_hi to found[*nfound] while *nfound < 8, and
 // returns the number of nonces hashed.
-typedef uint32_t (*tlm_scan_fn)(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                                uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                                uint32_t* found, int32_t* nfound);
+typedef uint32_t tlm_scan_kernel(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                                 uint32_t nonce_start, uint32_t count, uint64_t target_hi,
+                                 uint32_t* found, int32_t* nfound);
 // Writes the 32-byte hash of nonce nonce_base + i to out[32i..32i+31] for every
 // lane i; a null out hashes without writing.
-typedef void (*tlm_full_fn)(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                            uint32_t nonce_base, uint8_t* out);
+typedef void tlm_full_kernel(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                             uint32_t nonce_base, uint8_t* out);
+typedef tlm_scan_kernel* tlm_scan_fn;
+typedef tlm_full_kernel* tlm_full_fn;
+
+// The kernel builds: one source compiled once per instruction set.
+tlm_scan_kernel tlm_scan_sse, tlm_scan_avx, tlm_scan_avx2, tlm_scan_avx512;
+tlm_full_kernel tlm_full_sse, tlm_full_avx, tlm_full_avx2, tlm_full_avx512;
 
 // The selected kernels; written only by tlm_engine_global_init and
-// tlm_engine_force_sse, before any mining thread runs.
+// tlm_engine_use, before any mining thread runs.
 extern tlm_scan_fn g_scan;
 extern tlm_full_fn g_full;
 extern const char* g_isa;
 
-uint32_t tlm_scan_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                      uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                      uint32_t* found, int32_t* nfound);
-uint32_t tlm_scan_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                      uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                      uint32_t* found, int32_t* nfound);
-void tlm_full_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_base,
-                  uint8_t* out);
-void tlm_full_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_base,
-                  uint8_t* out);
+// One kernel build as users see it.
+typedef struct tlm_kernel {
+  const char* name;         // what tlm_engine_use takes: "avx512", "avx2", "avx", "sse4.1"
+  const char* description;  // one line: how it hashes
+  const char* needs;        // the processor features and register state it needs
+  tlm_scan_fn scan;
+  tlm_full_fn full;
+} tlm_kernel;
 
-// Fills the Haraka constants and selects the AVX kernels when the processor and
-// the operating system support AVX. Call once, before anything else hashes.
+// Fills the Haraka constants and selects the widest kernel that this processor
+// and its operating system can run. Call once, before anything else hashes.
 void tlm_engine_global_init(void);
-// Name of the selected instruction set: "AVX" or "SSE4.1".
+// Name of the selected kernel ("sse4.1" before tlm_engine_global_init).
 const char* tlm_engine_isa(void);
-// Selects the SSE4.1 kernels and returns "SSE4.1".
-const char* tlm_engine_force_sse(void);
+// Every kernel, widest first; *count receives their number.
+const tlm_kernel* tlm_engine_kernels(int32_t* count);
+// Null when this processor and operating system can run `kernel` (an entry of
+// tlm_engine_kernels), otherwise a one-line reason such as "the processor lacks VAES".
+const char* tlm_engine_unusable(const tlm_kernel* kernel);
+// Selects the kernel called `name`; call it after tlm_engine_global_init, which
+// selects the widest. Returns null on success; otherwise a one-line message saying
+// why it was refused (valid until the next call), and the selection stays as it was.
+const char* tlm_engine_use(const char* name);
+// One line for the start-up log, valid until the selection changes: the selected
+// kernel, and why the next wider one is not in use (not usable here, or forced).
+const char* tlm_engine_choice(void);
 
 // Creates a context with `lanes` clamped to 1..64; null when memory runs out.
 tlm_engine* tlm_engine_new(int32_t lanes);

@@ -1,9 +1,9 @@
 // The SIMD kernels: VerusHash 2.2 for up to 64 consecutive nonces side by side.
 //
-// This file is compiled twice, once with AVX (TLM_KERNEL_AVX defined) and once for
-// SSE4.1 only. Everything except the two entry points of each build has internal
-// linkage, so that no AVX-encoded function can be picked by the linker for the
-// SSE4.1 build.
+// This file is compiled once per instruction set (SSE4.1, AVX, AVX2 with VAES,
+// AVX-512 with VAES). Everything except the two entry points of each build has
+// internal linkage, so that no wider-encoded function can be picked by the linker
+// for a narrower build.
 //
 // Each lane hashes one nonce with its own working key. The 32 mixing steps run for
 // all lanes together: at every step the lanes are grouped by the branch their
@@ -12,13 +12,16 @@
 // loop lets the processor overlap their latencies.
 //
 // Where the per-branch code differs in form from a one-lane-at-a-time hash, it
-// computes the same values more cheaply: the lanes of a branch are found as a bit
-// set, from a byte per lane that each step writes as it ends, and each lane's
-// selector is kept beside that byte; the carry-less squares of the buffer words
-// come from the lane record; the looped branches compute both alternatives of each
-// pass and keep one by mask, with the pass parity and selector bit carried from
-// pass to pass; and the key restore finds each pristine word at a fixed distance
-// from the lane's word.
+// computes the same values more cheaply: each lane's selector is kept in a table
+// as its step ends, and before the next step one vector loop over that table
+// records every lane's two picked words in the move record and takes out the
+// branch bytes, from which the lanes of a branch are found as a bit set; the
+// carry-less squares of the buffer words come from the lane record; the looped
+// branches compute both alternatives of each pass and keep one by mask, with the
+// pass parity and selector bit carried from pass to pass; and the key restore
+// finds each pristine word at a fixed distance from the lane's word. With VAES the
+// final keyed Haraka-512 holds its four states in one 512-bit register (two
+// 256-bit ones).
 
 #include <immintrin.h>
 #include <stddef.h>
@@ -43,14 +46,25 @@ struct Lane {
   __m128i mix_sq[4];  // clmul_lohi of each mix word
   __m128i tail;       // final-block word 2 with the nonce in
   __m128i acc;        // accumulator
-  __m128i* moves[2 * kSteps];  // key words the steps changed, for the restore
 };
 static_assert(offsetof(Lane, mix) == 8896);
 static_assert(offsetof(Lane, mix_sq) == 8960);
 static_assert(offsetof(Lane, tail) == 9024);
 static_assert(offsetof(Lane, acc) == 9040);
-static_assert(offsetof(Lane, moves) == 9056);
 static_assert(sizeof(Lane) <= kTlmLaneStride);
+
+// The move records of all lanes, after the last lane record: the key words each
+// step picked (P, then X), filled for every lane at once before the step runs and
+// read by the step and by the key restore. One table for all lanes lets that fill
+// run as a vector loop over the lanes.
+struct Moves {
+  __m128i* word[kSteps][2][kTlmMaxLanes];
+};
+static_assert(kTlmMaxLanes * kTlmLaneStride + sizeof(Moves) <= kTlmLaneAreaSize);
+
+inline Moves* moves_of(uint8_t* scratch) {
+  return reinterpret_cast<Moves*>(scratch + kTlmMaxLanes * kTlmLaneStride);
+}
 
 // Job state offsets.
 constexpr size_t kJobBlock = 8896;
@@ -111,8 +125,8 @@ void setup_lanes(const uint8_t* job, uint8_t* scratch, int lanes, uint32_t base)
   }
 }
 
-// What every branch starts from: the selector, the two picked key words (recorded
-// in the move list before anything is written) and the two buffer words.
+// What every branch starts from: the selector, the two picked key words (already
+// in the move record) and the two buffer words.
 struct Step {
   uint64_t sel;
   __m128i* P;
@@ -122,13 +136,11 @@ struct Step {
   __m128i B_sq, O_sq;  // clmul_lohi of B and O, from the lane record
   __m128i acc;
 
-  Step(Lane* lane, uint64_t selector, int s) {
+  Step(Lane* lane, uint64_t selector, __m128i* first, __m128i* second) {
     acc = load(&lane->acc);
     sel = selector;
-    P = &lane->key[(sel >> 5) & kWordMask];
-    X = &lane->key[(sel >> 32) & kWordMask];
-    lane->moves[2 * s] = P;
-    lane->moves[2 * s + 1] = X;
+    P = first;
+    X = second;
     p = load(P);
     x = load(X);
     // As byte offsets, so that O's offset is B's with one bit flipped.
@@ -146,8 +158,8 @@ struct Step {
 // The eight branches. Each reads every key word it needs before its first store;
 // where P and X are the same word the later store is the one that stays.
 template <int kBranch>
-inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
-  Step t(lane, sel, s);
+inline __m128i run_step(Lane* lane, uint64_t sel, __m128i* P, __m128i* X) {
+  Step t(lane, sel, P, X);
   __m128i acc = t.acc;
   if constexpr (kBranch == 0) {
     acc = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(t.x, t.O)));
@@ -260,21 +272,33 @@ inline __m128i run_step(Lane* lane, uint64_t sel, int s) {
 }
 
 // Every lane's next selector (the low 64 bits of its accumulator, kept here so
-// that a step can compute its addresses without waiting for the accumulator to
-// come back from memory) and its low byte, which holds the branch bits. The
-// groups of a step are bit sets made from those bytes. Appending each lane to a
-// list per branch as its step ends would make every append load the list's end
-// from an address known only at the end of that step, which the processor cannot
-// order ahead of time.
+// that the picked words' addresses can be computed without waiting for the
+// accumulator to come back from memory) and its low byte, which holds the branch
+// bits. The groups of a step are bit sets made from those bytes. Appending each
+// lane to a list per branch as its step ends would make every append load the
+// list's end from an address known only at the end of that step, which the
+// processor cannot order ahead of time.
 struct LaneTable {
   uint64_t sel[kTlmMaxLanes];
+  Lane* lane[kTlmMaxLanes];  // each lane's record, to spare a multiply per step
   alignas(16) uint8_t low_byte[kTlmMaxLanes];
 
-  // Two stores straight from the vector register; the branch bits are picked
-  // out once per step in groups() rather than once per lane here.
-  void set(int i, __m128i acc) {
-    sel[i] = low64(acc);
-    low_byte[i] = uint8_t(_mm_extract_epi8(acc, 0));
+  // Records step s's picked words of every lane in the move record and takes the
+  // branch bytes from the selectors: plain loops over the lanes that the compiler
+  // turns into vector code.
+  void pick(uint8_t* scratch, int lanes, int s, Moves* moves) {
+    const uintptr_t area = reinterpret_cast<uintptr_t>(scratch);
+    uintptr_t* __restrict__ first = reinterpret_cast<uintptr_t*>(moves->word[s][0]);
+    uintptr_t* __restrict__ second = reinterpret_cast<uintptr_t*>(moves->word[s][1]);
+    const uint64_t* __restrict__ selector = sel;
+    uint8_t* __restrict__ bytes = low_byte;
+    for (int i = 0; i < lanes; ++i) {
+      const uintptr_t key = area + uintptr_t(i) * kTlmLaneStride;
+      // Word (sel >> 5) AND 511 and word (sel >> 32) AND 511, as byte offsets.
+      first[i] = key + ((selector[i] >> 1) & (kWordMask << 4));
+      second[i] = key + ((selector[i] >> 28) & (kWordMask << 4));
+      bytes[i] = uint8_t(selector[i]);
+    }
   }
   // The lanes of `in_use` that take each branch, as bit sets (bit i for lane i).
   void groups(uint64_t in_use, int vectors, uint64_t bucket[kBranches]) const {
@@ -301,13 +325,16 @@ struct LaneTable {
   }
 };
 
-// Runs one step for the lanes in the bit set, in lane order.
+// Runs step s for the lanes in the bit set, in lane order.
 template <int kBranch>
-inline void run_bucket(uint8_t* scratch, LaneTable* table, uint64_t lanes, int s) {
+inline void run_bucket(LaneTable* table, const Moves* moves, uint64_t lanes,
+                       int s) {
+  __m128i* const* first = moves->word[s][0];
+  __m128i* const* second = moves->word[s][1];
   while (lanes != 0) {
-    const int i = __builtin_ctzll(lanes);
+    const size_t i = size_t(__builtin_ctzll(lanes));
     lanes &= lanes - 1;
-    table->set(i, run_step<kBranch>(lane_at(scratch, i), table->sel[i], s));
+    table->sel[i] = low64(run_step<kBranch>(table->lane[i], table->sel[i], first[i], second[i]));
   }
 }
 
@@ -315,21 +342,26 @@ inline void run_bucket(uint8_t* scratch, LaneTable* table, uint64_t lanes, int s
 // of one branch run in one loop.
 void mix_lanes(uint8_t* scratch, int lanes) {
   LaneTable table;
+  Moves* moves = moves_of(scratch);
   for (int i = 0; i < kTlmMaxLanes; ++i) table.low_byte[i] = 0;
-  for (int i = 0; i < lanes; ++i) table.set(i, load(&lane_at(scratch, i)->acc));
+  for (int i = 0; i < lanes; ++i) {
+    table.lane[i] = lane_at(scratch, i);
+    table.sel[i] = low64(load(&table.lane[i]->acc));
+  }
   const uint64_t in_use = lanes == 64 ? ~0ull : (1ull << lanes) - 1;
   const int vectors = (lanes + 15) / 16;
   for (int s = 0; s < kSteps; ++s) {
     uint64_t bucket[kBranches];
+    table.pick(scratch, lanes, s, moves);
     table.groups(in_use, vectors, bucket);
-    run_bucket<0>(scratch, &table, bucket[0], s);
-    run_bucket<1>(scratch, &table, bucket[1], s);
-    run_bucket<2>(scratch, &table, bucket[2], s);
-    run_bucket<3>(scratch, &table, bucket[3], s);
-    run_bucket<4>(scratch, &table, bucket[4], s);
-    run_bucket<5>(scratch, &table, bucket[5], s);
-    run_bucket<6>(scratch, &table, bucket[6], s);
-    run_bucket<7>(scratch, &table, bucket[7], s);
+    run_bucket<0>(&table, moves, bucket[0], s);
+    run_bucket<1>(&table, moves, bucket[1], s);
+    run_bucket<2>(&table, moves, bucket[2], s);
+    run_bucket<3>(&table, moves, bucket[3], s);
+    run_bucket<4>(&table, moves, bucket[4], s);
+    run_bucket<5>(&table, moves, bucket[5], s);
+    run_bucket<6>(&table, moves, bucket[6], s);
+    run_bucket<7>(&table, moves, bucket[7], s);
   }
 }
 
@@ -354,13 +386,15 @@ void mix_lanes(uint8_t* scratch, int lanes) {
   out[3] = s3;
 }
 
-// Puts back every key word the 32 steps changed.
-void restore_key(const uint8_t* job, Lane* lane) {
+// Puts back every key word the 32 steps changed in lane i.
+void restore_key(const uint8_t* job, uint8_t* scratch, int i) {
+  // Lane i's column of the move record: entry m is word[m / 2][m % 2][i].
+  __m128i* const* column = &moves_of(scratch)->word[0][0][i];
   // The pristine copy of a word lies at a fixed distance from the lane's copy.
-  const uintptr_t to_pristine = uintptr_t(job) - uintptr_t(lane->key);
+  const uintptr_t to_pristine = uintptr_t(job) - uintptr_t(lane_at(scratch, i)->key);
 #pragma GCC unroll 16
   for (int m = 0; m < 2 * kSteps; ++m) {
-    __m128i* word = lane->moves[m];
+    __m128i* word = column[m * kTlmMaxLanes];
     store(word, load(reinterpret_cast<const void*>(uintptr_t(word) + to_pristine)));
   }
 }
@@ -383,7 +417,7 @@ uint32_t scan(const uint8_t* job, uint8_t* scratch, int32_t lanes_in, uint32_t n
       Lane* lane = lane_at(scratch, i);
       __m128i out[4];
       finish_lane(job, lane, out);
-      restore_key(job, lane);
+      restore_key(job, scratch, i);
       uint64_t h = low64(out[3]);
       if (h <= target_hi && *nfound >= 0 && *nfound < kTlmMaxFound) {
         found[(*nfound)++] = base + uint32_t(i);
@@ -411,30 +445,19 @@ void full(const uint8_t* job, uint8_t* scratch, int32_t lanes_in, uint32_t nonce
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32 * size_t(i)), lo);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32 * size_t(i) + 16), hi);
     }
-    restore_key(job, lane);
+    restore_key(job, scratch, i);
   }
 }
 
 }  // namespace
 
-#ifdef TLM_KERNEL_AVX
-extern "C" uint32_t tlm_scan_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                                 uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                                 uint32_t* found, int32_t* nfound) {
+// TLM_SCAN and TLM_FULL are this build's entry-point names (tlm_scan_avx2, ...).
+extern "C" uint32_t TLM_SCAN(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                             uint32_t nonce_start, uint32_t count, uint64_t target_hi,
+                             uint32_t* found, int32_t* nfound) {
   return scan(job, scratch, lanes, nonce_start, count, target_hi, found, nfound);
 }
-extern "C" void tlm_full_avx(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                             uint32_t nonce_base, uint8_t* out) {
+extern "C" void TLM_FULL(const uint8_t* job, uint8_t* scratch, int32_t lanes,
+                         uint32_t nonce_base, uint8_t* out) {
   full(job, scratch, lanes, nonce_base, out);
 }
-#else
-extern "C" uint32_t tlm_scan_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                                 uint32_t nonce_start, uint32_t count, uint64_t target_hi,
-                                 uint32_t* found, int32_t* nfound) {
-  return scan(job, scratch, lanes, nonce_start, count, target_hi, found, nfound);
-}
-extern "C" void tlm_full_sse(const uint8_t* job, uint8_t* scratch, int32_t lanes,
-                             uint32_t nonce_base, uint8_t* out) {
-  full(job, scratch, lanes, nonce_base, out);
-}
-#endif

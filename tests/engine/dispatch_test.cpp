@@ -9,22 +9,39 @@
 
 namespace {
 
-TEST(Dispatch, StartsWithSseAndPicksAvxOnlyWhereSupported) {
-  EXPECT_EQ(std::string(tlm_engine_isa()), "SSE4.1");
+TEST(Dispatch, PicksTheWidestUsableKernelAndRefusesWhatCannotRun) {
+  EXPECT_EQ(std::string(tlm_engine_isa()), "sse4.1");
   EXPECT_EQ(g_scan, tlm_scan_sse);
-  EXPECT_EQ(g_full, tlm_full_sse);
 
+  int32_t count = 0;
+  const tlm_kernel* kernels = tlm_engine_kernels(&count);
+  ASSERT_EQ(count, 4);
+  int widest = 0;
+  while (tlm_engine_unusable(&kernels[widest]) != nullptr) ++widest;
   tlm_engine_global_init();
-  __builtin_cpu_init();
-  const bool avx = __builtin_cpu_supports("avx");
-  EXPECT_EQ(std::string(tlm_engine_isa()), avx ? "AVX" : "SSE4.1");
-  EXPECT_EQ(g_scan, avx ? tlm_scan_avx : tlm_scan_sse);
-  EXPECT_EQ(g_full, avx ? tlm_full_avx : tlm_full_sse);
+  EXPECT_EQ(g_full, kernels[widest].full);
+  EXPECT_EQ(std::string(tlm_engine_choice()),
+            widest == 0 ? std::string(kernels[0].name)
+                        : std::string(kernels[widest].name) + "; " + kernels[widest - 1].name +
+                              " not usable: " + tlm_engine_unusable(&kernels[widest - 1]));
 
-  EXPECT_EQ(std::string(tlm_engine_force_sse()), "SSE4.1");
-  EXPECT_EQ(std::string(tlm_engine_isa()), "SSE4.1");
-  EXPECT_EQ(g_scan, tlm_scan_sse);
-  EXPECT_EQ(g_full, tlm_full_sse);
+  for (int k = count - 1; k >= 0; --k) {
+    const char* reason = tlm_engine_unusable(&kernels[k]);
+    const char* refusal = tlm_engine_use(kernels[k].name);
+    if (reason != nullptr) {
+      ASSERT_NE(refusal, nullptr) << kernels[k].name;
+      EXPECT_EQ(std::string(refusal),
+                std::string("kernel ") + kernels[k].name + " cannot run here: " + reason);
+      continue;
+    }
+    EXPECT_EQ(refusal, nullptr) << kernels[k].name;
+    EXPECT_EQ(std::string(tlm_engine_isa()), kernels[k].name);
+    EXPECT_EQ(g_scan, kernels[k].scan);
+    EXPECT_EQ(std::string(tlm_engine_choice()), std::string(kernels[k].name) + ", forced");
+  }
+  EXPECT_EQ(std::string(tlm_engine_use("neon")),
+            "no kernel named 'neon'; the kernels are avx512, avx2, avx and sse4.1");
+  EXPECT_EQ(std::string(tlm_engine_isa()), kernels[widest].name);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ class ScanKernel : public ::testing::Test {
   }
   void TearDown() override { tlm_engine_free(engine_); }
 
-  uint32_t scan(const Kernels& k, int lanes, uint32_t start, uint32_t count, uint64_t target) {
+  uint32_t scan(const tlm_kernel& k, int lanes, uint32_t start, uint32_t count, uint64_t target) {
     return k.scan(engine_->job, engine_->scratch, lanes, start, count, target, found_, &nfound_);
   }
   std::vector<uint32_t> found() const { return {found_, found_ + std::max(nfound_, 0)}; }
@@ -38,7 +38,7 @@ class ScanKernel : public ::testing::Test {
 };
 
 TEST_F(ScanKernel, CountsWholeBatches) {
-  for (const Kernels& k : runnable_kernels()) {
+  for (const tlm_kernel& k : runnable_kernels()) {
     nfound_ = 3;
     EXPECT_EQ(scan(k, 32, 5, 0, kAll), 0u) << k.name;
     EXPECT_EQ(nfound_, 3);
@@ -54,7 +54,7 @@ TEST_F(ScanKernel, CountsWholeBatches) {
 }
 
 TEST_F(ScanKernel, RecordsOnlyTheFirstEightCandidates) {
-  for (const Kernels& k : runnable_kernels()) {
+  for (const tlm_kernel& k : runnable_kernels()) {
     nfound_ = 0;
     EXPECT_EQ(scan(k, 64, 100, 10, kAll), 64u) << k.name;
     EXPECT_EQ(found(), (std::vector<uint32_t>{100, 101, 102, 103, 104, 105, 106, 107})) << k.name;
@@ -75,7 +75,7 @@ TEST_F(ScanKernel, RecordsOnlyTheFirstEightCandidates) {
 
 TEST_F(ScanKernel, TargetBoundaryOfTheKnownAnswer) {
   tlm_engine_set(engine_, kat_hdr);
-  for (const Kernels& k : runnable_kernels()) {
+  for (const tlm_kernel& k : runnable_kernels()) {
     nfound_ = 0;
     EXPECT_EQ(scan(k, 1, 1, 1, 0x0000000002E96E2Bull), 1u);
     EXPECT_EQ(nfound_, 0) << k.name;
@@ -99,7 +99,7 @@ TEST_F(ScanKernel, ReportsEveryNonceThatMeetsTheTarget) {
     if (tops[i] <= target) want.push_back(start + i);
   }
   ASSERT_EQ(want.size(), 5u);
-  for (const Kernels& k : runnable_kernels()) {
+  for (const tlm_kernel& k : runnable_kernels()) {
     for (int lanes : {64, 16, 3}) {
       nfound_ = 0;
       uint32_t done = scan(k, lanes, start, 64, target);
@@ -116,7 +116,7 @@ TEST_F(ScanKernel, ReportsEveryNonceThatMeetsTheTarget) {
 }
 
 TEST_F(ScanKernel, RefusesLaneCountsAndListSizesThatWouldOverrun) {
-  for (const Kernels& k : runnable_kernels()) {
+  for (const tlm_kernel& k : runnable_kernels()) {
     nfound_ = -1;
     EXPECT_EQ(scan(k, 4, 0, 4, kAll), 4u) << k.name;
     EXPECT_EQ(nfound_, -1);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -60,17 +61,19 @@ inline bool keys_restored(const tlm_engine* engine) {
   return true;
 }
 
-struct Kernels {
-  const char* name;
-  tlm_scan_fn scan;
-  tlm_full_fn full;
-};
-
-// The kernel builds this processor can run: SSE4.1 always, AVX when supported.
-inline std::vector<Kernels> runnable_kernels() {
-  std::vector<Kernels> k = {{"SSE4.1", tlm_scan_sse, tlm_full_sse}};
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx")) k.push_back({"AVX", tlm_scan_avx, tlm_full_avx});
+// The kernels this processor can run, widest first; the others are named with
+// the reason they are skipped.
+inline std::vector<tlm_kernel> runnable_kernels() {
+  int32_t count = 0;
+  const tlm_kernel* all = tlm_engine_kernels(&count);
+  std::vector<tlm_kernel> k;
+  for (int i = 0; i < count; ++i) {
+    if (const char* reason = tlm_engine_unusable(&all[i])) {
+      std::printf("kernel %s skipped: %s\n", all[i].name, reason);
+    } else {
+      k.push_back(all[i]);
+    }
+  }
   return k;
 }
 

@@ -1,6 +1,8 @@
-// tlm-bench: hash rates of the engine's kernels, measured through the same scan
-// calls the miner makes, and a self-test of the kernels for every lane count.
+// tlm-bench: hash rates of the engine's kernels side by side, measured through the
+// same scan calls the miner makes, a thread-scaling line, and a self-test of the
+// kernels for every lane count.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -12,31 +14,40 @@
 
 namespace {
 
-using tlm_bench::Isa;
-
-// Points the engine's dispatch at the kernels of `isa`.
-void select(Isa isa) {
-  if (isa == Isa::kAvx) {
-    tlm_engine_global_init();
-  } else {
-    tlm_engine_force_sse();
+// The kernels to run: the one asked for, or every one this machine can run. Those
+// it cannot run are named with the reason on standard output; a kernel asked for
+// by name that cannot run is an error.
+bool pick_kernels(const std::string& asked, std::vector<const tlm_kernel*>* picked) {
+  int32_t count = 0;
+  const tlm_kernel* kernels = tlm_engine_kernels(&count);
+  if (!asked.empty()) {
+    if (const char* refusal = tlm_engine_use(asked.c_str())) {
+      std::fprintf(stderr, "tlm-bench: %s\n", refusal);
+      return false;
+    }
   }
+  for (int k = 0; k < count; ++k) {
+    if (!asked.empty() && asked != kernels[k].name) continue;
+    if (const char* reason = tlm_engine_unusable(&kernels[k])) {
+      std::printf("%s: skipped, %s\n", kernels[k].name, reason);
+    } else {
+      picked->push_back(&kernels[k]);
+    }
+  }
+  return true;
 }
 
-const char* name(Isa isa) { return isa == Isa::kAvx ? "AVX" : "SSE4.1"; }
-
-int run_selftest(const std::vector<Isa>& isas, bool avx_skipped) {
+int run_selftest(const std::vector<const tlm_kernel*>& kernels) {
   int cases = 0;
   int failed = 0;
-  if (avx_skipped) std::printf("AVX: skipped, this CPU has no AVX\n");
-  for (Isa isa : isas) {
-    select(isa);
+  for (const tlm_kernel* k : kernels) {
+    tlm_engine_use(k->name);
     for (int lanes = 1; lanes <= kTlmMaxLanes; ++lanes) {
       ++cases;
       int32_t failures = tlm_engine_selftest(lanes);
       if (failures != 0) {
         ++failed;
-        std::printf("FAIL %s lanes %d: %d failed comparisons\n", name(isa), lanes, failures);
+        std::printf("FAIL %s lanes %d: %d failed comparisons\n", k->name, lanes, failures);
       }
     }
   }
@@ -44,16 +55,36 @@ int run_selftest(const std::vector<Isa>& isas, bool avx_skipped) {
   return failed == 0 ? 0 : 1;
 }
 
-void print_json(const tlm_bench::Result& r) {
-  std::printf(
-      "{\"isa\":\"%s\",\"threads\":%d,\"lanes\":%d,\"seconds\":%.3f,\"hashes\":%llu,"
-      "\"hs\":%.0f}\n",
-      r.isa, r.threads, r.lanes, r.seconds, static_cast<unsigned long long>(r.hashes), r.hs);
+// A per-hash figure from the processor's counters, or n/a.
+std::string per_hash(const tlm_bench::Result& r, uint64_t total) {
+  if (!r.counts.available || r.hashes == 0) return "n/a";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", double(total) / double(r.hashes));
+  return text;
 }
 
-void print_row(const tlm_bench::Result& r) {
-  std::printf("%-7s %7d %6d %8.2f %12llu %9.3f MH/s\n", r.isa, r.threads, r.lanes, r.seconds,
-              static_cast<unsigned long long>(r.hashes), r.hs / 1e6);
+std::string per_hash_json(const tlm_bench::Result& r, uint64_t total) {
+  std::string v = per_hash(r, total);
+  return v == "n/a" ? "null" : v;
+}
+
+void print_json(const tlm_bench::Result& r) {
+  std::printf(
+      "{\"kernel\":\"%s\",\"threads\":%d,\"lanes\":%d,\"seconds\":%.3f,\"hashes\":%llu,"
+      "\"hs\":%.0f,\"instructions_per_hash\":%s,\"cycles_per_hash\":%s,"
+      "\"mispredictions_per_hash\":%s}\n",
+      r.kernel, r.threads, r.lanes, r.seconds, static_cast<unsigned long long>(r.hashes), r.hs,
+      per_hash_json(r, r.counts.instructions).c_str(), per_hash_json(r, r.counts.cycles).c_str(),
+      per_hash_json(r, r.counts.branch_misses).c_str());
+}
+
+// `avx` is the AVX kernel's rate at the same threads and lanes, 0 if not measured.
+void print_row(const tlm_bench::Result& r, double avx) {
+  char ratio[16] = "n/a";
+  if (avx > 0) std::snprintf(ratio, sizeof ratio, "%.2f", r.hs / avx);
+  std::printf("%-7s %7d %6d %9.3f MH/s %7s %11s %11s %8s\n", r.kernel, r.threads, r.lanes,
+              r.hs / 1e6, ratio, per_hash(r, r.counts.instructions).c_str(),
+              per_hash(r, r.counts.cycles).c_str(), per_hash(r, r.counts.branch_misses).c_str());
 }
 
 }  // namespace
@@ -69,63 +100,69 @@ int main(int argc, char** argv) {
     std::fputs(tlm_bench::usage(), stdout);
     return 0;
   }
-  __builtin_cpu_init();
-  if (!__builtin_cpu_supports("sse4.1") || !__builtin_cpu_supports("aes") ||
-      !__builtin_cpu_supports("pclmul")) {
+  tlm_engine_global_init();
+  std::vector<const tlm_kernel*> kernels;
+  if (!pick_kernels(options.kernel, &kernels)) return 1;
+  if (kernels.empty()) {
     std::fprintf(stderr, "tlm-bench: this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported\n");
     return 1;
   }
-  tlm_engine_global_init();
-  const bool has_avx = std::string(tlm_engine_isa()) == "AVX";
+  if (options.selftest) return run_selftest(kernels);
 
-  std::vector<Isa> isas = options.isas;
-  bool avx_skipped = false;
-  if (isas.empty()) {
-    if (has_avx) isas.push_back(Isa::kAvx);
-    avx_skipped = !has_avx;
-    isas.push_back(Isa::kSse);
-  } else if (isas[0] == Isa::kAvx && !has_avx) {
-    if (options.selftest) {
-      isas.clear();
-      avx_skipped = true;
-    } else {
-      std::fprintf(stderr, "tlm-bench: this CPU has no AVX; try --isa sse\n");
-      return 1;
-    }
+  const int threads = options.threads.empty() ? 1 : options.threads[0];
+  auto measure = [&](const tlm_kernel* k, int t, int lanes, double seconds,
+                     tlm_bench::Result* r) {
+    tlm_engine_use(k->name);
+    if (tlm_bench::measure(t, lanes, seconds, r)) return true;
+    std::fprintf(stderr, "tlm-bench: out of memory for %d engine contexts\n", t);
+    return false;
+  };
+  // The kernels take turns in slices of about half a second, so that a machine
+  // whose load changes during the run slows them all alike and their ratios hold.
+  const int rounds = std::max(1, int(options.seconds / 0.5 + 0.5));
+  const double slice = options.seconds / rounds;
+
+  if (!options.json) {
+    std::printf("kernel  threads  lanes        rate  vs avx  instr/hash  cycles/hash  mispred\n");
   }
-  if (options.selftest) return run_selftest(isas, avx_skipped);
-
-  std::vector<int> threads = options.threads;
-  if (threads.empty()) {
-    threads.push_back(1);
-    int all = int(std::thread::hardware_concurrency());
-    if (all > 1) threads.push_back(all);
-  }
-
-  if (!options.json) std::printf("ISA     threads  lanes  seconds       hashes      rate\n");
   tlm_bench::Result best;
-  for (Isa isa : isas) {
-    select(isa);
-    for (int t : threads) {
-      for (int lanes : options.lanes) {
-        tlm_bench::Result r;
-        if (!tlm_bench::measure(t, lanes, options.seconds, &r)) {
-          std::fprintf(stderr, "tlm-bench: out of memory for %d engine contexts\n", t);
-          return 1;
-        }
-        if (options.json) {
-          print_json(r);
-        } else {
-          print_row(r);
-        }
-        std::fflush(stdout);
-        if (r.hs > best.hs) best = r;
+  const tlm_kernel* best_kernel = kernels[0];
+  for (int lanes : options.lanes) {
+    std::vector<tlm_bench::Result> rows(kernels.size());
+    for (int round = 0; round < rounds; ++round) {
+      for (size_t i = 0; i < kernels.size(); ++i) {
+        tlm_bench::Result part;
+        if (!measure(kernels[i], threads, lanes, slice, &part)) return 1;
+        rows[i].add(part);
       }
     }
+    double avx = 0;
+    for (size_t i = 0; i < kernels.size(); ++i) {
+      if (std::string(kernels[i]->name) == "avx") avx = rows[i].hs;
+      if (rows[i].hs > best.hs) {
+        best = rows[i];
+        best_kernel = kernels[i];
+      }
+      if (options.json) print_json(rows[i]);
+    }
+    if (!options.json) {
+      for (const tlm_bench::Result& r : rows) print_row(r, avx);
+    }
+    std::fflush(stdout);
   }
-  if (!options.json) {
-    std::printf("best: %.3f MH/s (%s, %d thread%s, %d lanes)\n", best.hs / 1e6, best.isa,
-                best.threads, best.threads == 1 ? "" : "s", best.lanes);
+
+  // Thread scaling of the best kernel, unless one thread count was asked for.
+  const int all = int(std::thread::hardware_concurrency());
+  if (options.threads.empty() && all > 1) {
+    tlm_bench::Result wide;
+    if (!measure(best_kernel, all, best.lanes, options.seconds, &wide)) return 1;
+    if (options.json) {
+      print_json(wide);
+    } else {
+      std::printf("threads: %s, %d lanes: 1 thread %.3f MH/s, %d threads %.3f MH/s (%.2fx)\n",
+                  best.kernel, best.lanes, best.hs / 1e6, all, wide.hs / 1e6,
+                  best.hs > 0 ? wide.hs / best.hs : 0.0);
+    }
   }
   return 0;
 }

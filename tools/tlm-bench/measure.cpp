@@ -39,6 +39,7 @@ struct Worker {
   tlm_engine* engine = nullptr;
   uint64_t hashes = 0;
   Clock::time_point end;
+  Counts counts;
 };
 
 void run(Worker* worker, uint32_t first_nonce, const std::atomic<bool>* go,
@@ -47,6 +48,7 @@ void run(Worker* worker, uint32_t first_nonce, const std::atomic<bool>* go,
   const uint32_t count = uint32_t(worker->engine->lanes) * 8;
   uint32_t nonce = first_nonce;
   uint32_t found[kTlmMaxFound];
+  ThreadCounters counters;
   while (!stop->load(std::memory_order_relaxed)) {
     int32_t nfound = 0;
     uint32_t done = tlm_engine_scan(worker->engine, nonce, count, kTargetHi, found, &nfound);
@@ -54,9 +56,24 @@ void run(Worker* worker, uint32_t first_nonce, const std::atomic<bool>* go,
     nonce += done;
   }
   worker->end = Clock::now();
+  worker->counts = counters.read();
 }
 
 }  // namespace
+
+void Result::add(const Result& part) {
+  const bool first = hashes == 0 && seconds == 0;
+  kernel = part.kernel;
+  threads = part.threads;
+  lanes = part.lanes;
+  seconds += part.seconds;
+  hashes += part.hashes;
+  hs = seconds > 0 ? double(hashes) / seconds : 0;
+  counts.available = (first || counts.available) && part.counts.available;
+  counts.instructions += part.counts.instructions;
+  counts.cycles += part.counts.cycles;
+  counts.branch_misses += part.counts.branch_misses;
+}
 
 bool measure(int threads, int lanes, double seconds, Result* result) {
   std::vector<Worker> workers(static_cast<size_t>(threads));
@@ -86,11 +103,16 @@ bool measure(int threads, int lanes, double seconds, Result* result) {
 
     Clock::time_point end = start;
     result->hashes = 0;
+    result->counts.available = true;
     for (const Worker& w : workers) {
       end = std::max(end, w.end);
       result->hashes += w.hashes;
+      result->counts.available &= w.counts.available;
+      result->counts.instructions += w.counts.instructions;
+      result->counts.cycles += w.counts.cycles;
+      result->counts.branch_misses += w.counts.branch_misses;
     }
-    result->isa = tlm_engine_isa();
+    result->kernel = tlm_engine_isa();
     result->threads = threads;
     result->lanes = lanes;
     result->seconds = std::chrono::duration<double>(end - start).count();

@@ -51,11 +51,12 @@ bool parse_seconds(std::string_view text, double* value) {
 }  // namespace
 
 const char* usage() {
-  return "usage: tlm-bench [--isa avx|sse] [--threads N] [--lanes N[,N...]] [--seconds S]\n"
+  return "usage: tlm-bench [--kernel NAME] [--threads N] [--lanes N[,N...]] [--seconds S]\n"
          "                 [--json] [--selftest]\n"
          "\n"
-         "  --isa avx|sse      measure only this instruction set (default: every one the CPU has)\n"
-         "  --threads N        mining threads (default: 1 and all logical CPUs)\n"
+         "  --kernel NAME      only this kernel: avx512, avx2, avx or sse4.1 (default: every one\n"
+         "                     the CPU can run, side by side, then a thread-scaling line)\n"
+         "  --threads N        mining threads (default: 1, and all logical CPUs for the best)\n"
          "  --lanes N[,N...]   nonces hashed side by side per thread, 1..64 (default 32)\n"
          "  --seconds S        length of each measurement (default 5)\n"
          "  --json             one JSON object per measurement per line\n"
@@ -78,19 +79,12 @@ bool parse(int argc, char** argv, Options* options, std::string* error) {
       options->selftest = true;
     } else if (arg == "--help" || arg == "-h") {
       options->help = true;
-    } else if (arg == "--isa") {
-      if (!take_value()) {
-        *error = "--isa needs a value: avx or sse";
+    } else if (arg == "--kernel") {
+      if (!take_value() || value.empty()) {
+        *error = "--kernel needs a name: avx512, avx2, avx or sse4.1";
         return false;
       }
-      if (value == "avx") {
-        options->isas = {Isa::kAvx};
-      } else if (value == "sse") {
-        options->isas = {Isa::kSse};
-      } else {
-        *error = "--isa must be avx or sse, not '" + std::string(value) + "'";
-        return false;
-      }
+      options->kernel = std::string(value);
     } else if (arg == "--threads") {
       int n = 0;
       if (!take_value() || !parse_int(value, 1, kMaxThreads, &n)) {

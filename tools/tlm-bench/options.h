@@ -6,10 +6,8 @@
 
 namespace tlm_bench {
 
-enum class Isa { kAvx, kSse };
-
 struct Options {
-  std::vector<Isa> isas;      // empty: every instruction set the processor has
+  std::string kernel;         // empty: every kernel the processor can run
   std::vector<int> threads;   // empty: 1 and all logical processors
   std::vector<int> lanes = {32};
   double seconds = 5.0;
