@@ -32,6 +32,7 @@ std::string usage_format() {
          "  -t, --threads <n>        mining threads (default: all logical CPUs)\n"
          "      --stats-file <f>     write JSON stats every 10 s\n"
          "      --no-color           plain output\n"
+         "      --kernel <name>      force a hash kernel: avx512, avx2, avx or sse4.1\n"
          "      --version            print the version\n"
          "  -h, --help               this help\n";
 }
@@ -172,7 +173,7 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
     const bool takes_value = is(arg, "-o", "--pool") || is(arg, "-u", "--wallet") ||
                              is(arg, "-w", "--rig-id") || is(arg, "-p", "--password") ||
                              is(arg, "-t", "--threads") || is(arg, nullptr, "--stats-file") ||
-                             is(arg, nullptr, "--lanes");
+                             is(arg, nullptr, "--lanes") || is(arg, nullptr, "--kernel");
     if (!takes_value) {
       fprintf(stderr, "unknown option %s (see --help)\n", arg);
       return ParseResult::kExitError;
@@ -195,6 +196,8 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
       ok = set_threads(arg, value, opts);
     } else if (is(arg, nullptr, "--stats-file")) {
       opts.stats_file = value;
+    } else if (is(arg, nullptr, "--kernel")) {
+      opts.kernel = value;
     } else {
       set_lanes(value, opts);
     }

@@ -19,6 +19,7 @@ struct Options {
   int32_t threads = 0;  // 0: all logical CPUs
   int32_t lanes = 32;
   std::string stats_file;
+  std::string kernel;  // a hash kernel to use instead of the widest this machine runs
   bool tls = false;  // stratum+ssl:// or stratum+tls://
 };
 

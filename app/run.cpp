@@ -75,6 +75,12 @@ int run(Options opts) {
   }
   opts.lanes = effective_lanes(opts.lanes);
   tlm_engine_global_init();
+  if (!opts.kernel.empty()) {
+    if (const char* refusal = tlm_engine_use(opts.kernel.c_str())) {
+      logf(kBad, "%s", refusal);
+      return 1;
+    }
+  }
   if (tlm_engine_selftest(opts.lanes) != 0) {
     logf(kBad, "self-test failed on this CPU: hashes would be wrong, stopping");
     return 1;
@@ -97,6 +103,7 @@ int run(Options opts) {
   pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
   logf(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
        static_cast<unsigned>(opts.port), user.c_str(), opts.threads);
+  logf(kMuted, "kernel %s · %d lanes", tlm_engine_choice(), opts.lanes);
 
   tlm::Stratum stratum;
   tlm::Miner miner(&stratum);

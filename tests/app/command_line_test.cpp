@@ -30,6 +30,7 @@ const std::string kUsage =
     "  -t, --threads <n>        mining threads (default: all logical CPUs)\n"
     "      --stats-file <f>     write JSON stats every 10 s\n"
     "      --no-color           plain output\n"
+    "      --kernel <name>      force a hash kernel: avx512, avx2, avx or sse4.1\n"
     "      --version            print the version\n"
     "  -h, --help               this help\n";
 
@@ -95,6 +96,10 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
       {{"-u", "W", "-p", "pa\nss"}, "--password has a control character or invalid UTF-8\n"},
   };
   for (const auto& c : cases) expect_message(c.args, c.message);
+  // A kernel is checked against the processor once the engine knows it.
+  ProcessResult r = miner({"-u", "W", "--no-color", "--kernel", "avx3"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("no kernel named 'avx3'; the kernels are avx512, avx2, avx and sse4.1\n"), std::string::npos);
 }
 
 }  // namespace
