@@ -30,12 +30,15 @@ bool write_stats_file(const std::string& path, double hashrate, uint64_t accepte
 
 Statistics::Statistics(std::string stats_file, int threads) : stats_file_(std::move(stats_file)), threads_(threads) {}
 
-void Statistics::step(double uptime, uint64_t hashes, uint64_t accepted, uint64_t rejected) {
+void Statistics::step(double uptime, uint64_t hashes, uint64_t accepted, uint64_t rejected, bool mining) {
   rates_.record(uptime, hashes);
   ++ticks_;
   if (ticks_ % 10 == 0 && !stats_file_.empty())
-    write_stats_file(stats_file_, rates_.rate_over(60), accepted, rejected, uptime, threads_);
-  if (ticks_ % 30 == 0)
+    write_stats_file(stats_file_, mining ? rates_.rate_over(60) : 0.0, accepted, rejected, uptime, threads_);
+  if (ticks_ % 30 == 0 && !mining)
+    logf(kStrong, "speed: no pool connection · accepted %llu · rejected %llu", static_cast<unsigned long long>(accepted),
+         static_cast<unsigned long long>(rejected));
+  else if (ticks_ % 30 == 0)
     logf(kStrong, "speed 10s %s · 60s %s · 15m %s · accepted %llu · rejected %llu", fmt_rate(rates_.rate_over(10)).c_str(),
          fmt_rate(rates_.rate_over(60)).c_str(), fmt_rate(rates_.rate_over(900)).c_str(),
          static_cast<unsigned long long>(accepted), static_cast<unsigned long long>(rejected));
