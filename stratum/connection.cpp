@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <utility>
@@ -164,7 +165,7 @@ void Stratum::serve() {
   auto last_data = Clock::now();
   while (running && !end_connection) {
     pollfd p[2] = {{transport->fd(), transport->events(!out.empty()), 0}, {queue.fd(), POLLIN, 0}};
-    if (poll(p, 2, kPollMs) < 0 && errno != EINTR) return;
+    if (poll(p, 2, poll_ms()) < 0 && errno != EINTR) return;
     if (p[1].revents & POLLIN) queue.clear_wake();
     const ssize_t got = receive(recv_buf);
     if (got < 0 || !flush()) return;
@@ -184,6 +185,13 @@ void Stratum::serve() {
   }
   // Stopping: what the socket takes at once still reaches the pool.
   if (!running) flush();
+}
+
+int Stratum::poll_ms() const {
+  if (!refused_at) return kPollMs;
+  const auto left = *refused_at + timing.refused_login - Clock::now();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
+  return static_cast<int>(std::clamp<long long>(ms, 0, kPollMs));
 }
 
 ssize_t Stratum::receive(std::string& recv_buf) {

@@ -19,16 +19,16 @@ void ShareQueue::push(Share s) {
     if (s.seq < first_seq_) {
       ++drops_.ended;
       ++dropped_;
-      return;
-    }
-    if (queue_.size() >= kBound) {
+    } else if (queue_.size() >= kBound) {
       queue_.pop_front();  // the oldest is the most likely to be stale
       ++drops_.full;
       ++dropped_;
+      queue_.push_back(std::move(s));
+    } else {
+      queue_.push_back(std::move(s));
     }
-    queue_.push_back(std::move(s));
   }
-  wake();
+  wake();  // also for a drop, so that it is reported soon
 }
 
 void ShareQueue::wake() {

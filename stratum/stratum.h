@@ -103,6 +103,8 @@ class Stratum : public ShareSink {
   void run();
   // Serves one connection until it ends or the client stops.
   void serve();
+  // How long serve may wait in poll: 1 s, or less when a refused login runs out.
+  int poll_ms() const;
   // Closes the connection; replies still owed count as unanswered (or in flight
   // when stopping) and queued shares as dropped.
   void disconnect();

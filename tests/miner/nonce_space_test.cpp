@@ -48,8 +48,8 @@ std::shared_ptr<const Work> publication(size_t prefix_len, uint64_t seq) {
   auto w = std::make_shared<Work>();
   w->seq = seq;
   w->job_id = "j";
-  w->extranonce1.assign(prefix_len, 0xA5);
   for (size_t i = 0; i < prefix_len; ++i) w->header[kNonceOffset + i] = 0xA5;
+  w->extranonce1 = Bytes(w->header + kNonceOffset, w->header + kNonceOffset + prefix_len);
   w->target[31] = static_cast<uint8_t>(seq);  // every republication retargets
   return w;
 }
@@ -76,9 +76,9 @@ TEST(NonceSpace, NoHeaderRepeatsForAnyPrefixRepublicationOrRefresh) {
           EXPECT_EQ(Bytes(t.header(), t.header() + kBlockHeaderSize), before);
           EXPECT_EQ(t.job().seq, seq);
         } else {
-          t.position = UINT32_MAX - 255;
+          t.position = UINT32_MAX - 256;  // the last batch whose end fits in 32 bits
           EXPECT_FALSE(t.refresh_if_exhausted(256));
-          t.position = UINT32_MAX - 254;
+          t.position = UINT32_MAX - 255;
           ASSERT_TRUE(t.refresh_if_exhausted(256));
           EXPECT_EQ(t.position, 0u);
           ASSERT_TRUE(headers.insert(Bytes(t.header(), t.header() + kEngineNonceOffset)).second)
