@@ -125,7 +125,8 @@ TEST_F(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
     if (std::regex_match(m, kFound)) ++found;
     if (m.rfind("share accepted · ", 0) == 0) {
       ++accepted;
-      EXPECT_EQ(m, "share accepted · " + std::to_string(accepted) + "/" + std::to_string(accepted));
+      const std::string n = std::to_string(accepted);
+      EXPECT_TRUE(std::regex_match(m, std::regex("share accepted · " + n + "/" + n + R"( · \d+ ms)"))) << m;
     }
     EXPECT_EQ(m.find("share rejected"), std::string::npos) << m;
   }
@@ -142,17 +143,6 @@ TEST_F(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
   EXPECT_EQ(std::stoi(m[1]), found) << summary;
   ASSERT_TRUE(std::regex_search(summary, m, std::regex(R"("rejected":(\d+))"))) << summary;
   EXPECT_EQ(std::stoi(m[1]), 0) << summary;
-}
-
-TEST_F(MiningSession, SigtermStopsWithExitCodeZero) {
-  auto miner = start_miner({"-t", "1"});
-  std::vector<std::string> lines;
-  ASSERT_TRUE(miner->wait_for("share accepted", 30000, &lines));
-  miner->signal(SIGTERM);
-  EXPECT_EQ(miner->wait(10000), 0);
-  std::string line, last;
-  while (miner->read_line(line, 1000)) last = line;
-  EXPECT_EQ(message(last), "stopping");
 }
 
 }  // namespace
