@@ -14,9 +14,17 @@ namespace {
 // What a failed recv or send means: nothing to do now (0) or the end (-1).
 ssize_t would_block_or_end() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1; }
 
+// About twenty submissions. Left to itself the kernel grows the buffer to megabytes,
+// where shares a stalled pool does not read would sit beyond our count and bound;
+// kept small, they wait in the share queue instead.
+constexpr int kSendBuffer = 65536;
+
 }  // namespace
 
-TcpTransport::TcpTransport(int fd) : fd_(fd) { fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK); }
+TcpTransport::TcpTransport(int fd) : fd_(fd) {
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+}
 
 TcpTransport::~TcpTransport() { close(fd_); }
 

@@ -102,12 +102,13 @@ bool accepted_after_last(const Miner& m, const std::string& prefix);
 struct ExitCounts {
   long found = -1, sent = -1, accepted = -1, rejected = -1, unanswered = -1, in_flight = -1, dropped = -1;
 };
-// Reads the exit summary of a stopped miner and expects its counts to add up and
-// `found` to match its "share found" lines.
+// Reads the exit summary of a stopped miner and expects its counts to add up, to
+// match its "share found" lines and the drops and unanswered shares it reported,
+// and every "share found" to come before the answer to it.
 ExitCounts expect_exit_summary_adds_up(const Miner& miner);
 
-// Stops the pool and expects that every share the miner reported found reached it
-// and was accepted there, and that the miner's exit summary says so.
+// Stops the pool and expects that every share the miner sent was accepted there and
+// that the miner accounts for every share it found.
 void expect_no_share_lost(const Miner& miner, Pool& pool);
 
 }  // namespace faults
