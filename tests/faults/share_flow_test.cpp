@@ -45,16 +45,17 @@ bool mine_into_stall(Miner& miner, Pool& pool, size_t& at_stall, const std::func
 
 // The pool reads nothing for 10 s but keeps sending: mining goes on, the shares
 // wait (beyond the socket's 64 KiB, in the miner's queue), and once the pool reads
-// again they all arrive. The share rate keeps them well under the queue's bound.
+// again they all arrive. A few shares a second keep them well under the queue's
+// bound even on a machine several times faster.
 TEST(ShareFlow, SharesFoundWhileThePoolStopsReadingArriveAfterwards) {
-  Pool pool({"--difficulty", kSanitized ? "600" : "8000", "--retarget-interval", "0.5", "--stall-after", "3", "--stall-for",
-             "10"});
+  Pool pool({"--difficulty", kSanitized ? "3000" : "12000", "--retarget-interval", "0.5", "--stall-after", "3",
+             "--stall-for", "10"});
   Miner miner(pool.port(), {"-t", "2"});
   size_t at_stall = 0;
   ASSERT_TRUE(mine_into_stall(miner, pool, at_stall, [&] { return pool.count("reading again") > 0; }))
       << miner.log_text();
   const size_t at_resume = miner.count("share found");
-  EXPECT_GT(at_resume, at_stall + 10);
+  EXPECT_GT(at_resume, at_stall + 3);  // mining went on
   ASSERT_TRUE(miner.until([&] { return pool.count("share accepted") + pool.count("share rejected") >= at_resume; },
                           30000, &pool))
       << pool.log_text();
