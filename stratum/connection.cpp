@@ -252,7 +252,10 @@ void Stratum::expire_pending() {
 void Stratum::report_drops() {
   const ShareQueue::Drops d = queue.take_drops();
   if (d.full > 0) report("dropped " + shares(d.full) + ": the pool took them too slowly and the queue was full");
-  if (d.ended > 0) report("dropped " + shares(d.ended) + ": their connection ended before they were sent");
+  if (d.ended > 0) {
+    report("dropped " + shares(d.ended) +
+           (running ? ": their connection ended before they were sent" : ": stopped before they were sent"));
+  }
 }
 
 void Stratum::disconnect() {
