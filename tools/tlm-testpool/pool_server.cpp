@@ -133,6 +133,10 @@ struct PoolServer::Connection {
   int lines_sent = 0;
   size_t junk_next = 0;
   uint8_t target[32] = {};
+  // The target before the last retarget and when it changed: like a real pool, the
+  // easier of the two still counts for a moment, for shares already on their way.
+  uint8_t old_target[32] = {};
+  Clock::time_point retargeted_at;
 };
 
 PoolServer::PoolServer(const PoolOptions& options, HashFn hash) : options_(options), hash_(hash) {}
@@ -371,8 +375,9 @@ void PoolServer::on_submit(Connection& c, const std::string& id, const Json* par
     }
     const std::vector<Json>& p = params->items;
     std::set<std::string> unknown_job;  // check_share rejects before using it
-    v = check_share(issued ? &issued->job : nullptr, c.prefix, p[2].text, p[3].text, p[4].text, c.target, hash_,
-                    issued ? issued->seen : unknown_job);
+    const bool grace = Clock::now() - c.retargeted_at < std::chrono::seconds(1) && meets_target(c.target, c.old_target);
+    v = check_share(issued ? &issued->job : nullptr, c.prefix, p[2].text, p[3].text, p[4].text,
+                    grace ? c.old_target : c.target, hash_, issued ? issued->seen : unknown_job);
   }
   summary_.count(worker, v.accepted, v.reason);
   if (v.accepted) {
@@ -410,6 +415,8 @@ void PoolServer::retarget() {
   const double difficulty = hard_target_ ? 2 * options_.difficulty : options_.difficulty;
   log_line("target difficulty %g", difficulty);
   for (auto& c : connections_) {
+    std::copy(std::begin(c->target), std::end(c->target), std::begin(c->old_target));
+    c->retargeted_at = Clock::now();
     difficulty_to_target(difficulty, c->target);
     if (c->authorized) send(*c, set_target_line(c->target));
   }
