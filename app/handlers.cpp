@@ -16,19 +16,28 @@ void JobReporter::report(const std::string& job_id, bool clean, double difficult
   last_difficulty_ = difficulty;
 }
 
-void report_share_result(bool accepted, const std::string& reason, std::atomic<uint64_t>& accepted_count,
-                         std::atomic<uint64_t>& rejected_count) {
-  if (accepted) {
-    const unsigned long long a = ++accepted_count;
-    const unsigned long long total = a + rejected_count.load();
-    logf(kGood, "share accepted · %llu/%llu", a, total);
+void report_share_result(const tlm::ShareResult& result, const tlm::ShareCounts& counts) {
+  if (result.accepted) {
+    logf(kGood, "share accepted · %llu/%llu · %lld ms", static_cast<unsigned long long>(counts.accepted),
+         static_cast<unsigned long long>(counts.accepted + counts.rejected),
+         static_cast<long long>(result.round_trip.count()));
   } else {
-    ++rejected_count;
-    logf(kBad, "share rejected%s%s", reason.empty() ? "" : ": ", printable(reason).c_str());
+    logf(kBad, "share rejected%s%s", result.reason.empty() ? "" : ": ", printable(result.reason).c_str());
   }
 }
 
 void report_share_found(double difficulty) { logf(kStrong, "share found · difficulty %s", fmt_diff(difficulty).c_str()); }
+
+void report_exit_summary(double uptime, double average_rate, uint64_t found, const tlm::ShareCounts& counts) {
+  const long long s = static_cast<long long>(uptime);
+  logf(kStrong,
+       "uptime %lld:%02lld:%02lld · average %s · shares found %llu · sent %llu · accepted %llu · rejected %llu · "
+       "unanswered %llu · in flight %llu · dropped %llu",
+       s / 3600, s / 60 % 60, s % 60, fmt_rate(average_rate).c_str(), static_cast<unsigned long long>(found),
+       static_cast<unsigned long long>(counts.sent), static_cast<unsigned long long>(counts.accepted),
+       static_cast<unsigned long long>(counts.rejected), static_cast<unsigned long long>(counts.unanswered),
+       static_cast<unsigned long long>(counts.in_flight), static_cast<unsigned long long>(counts.dropped));
+}
 
 void report_pool_message(const std::string& text) { pool_lines().log(kMuted, printable(text)); }
 

@@ -3,9 +3,10 @@
 // shown through printable(); nothing here changes what is sent back to the pool.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
+
+#include "stratum/stratum.h"
 
 namespace ilvo {
 
@@ -22,12 +23,15 @@ class JobReporter {
   double last_difficulty_ = -1.0;  // so the first job is always logged
 };
 
-// Counts a share result in `accepted` or `rejected` and logs it.
-void report_share_result(bool accepted, const std::string& reason, std::atomic<uint64_t>& accepted_count,
-                         std::atomic<uint64_t>& rejected_count);
+// Logs the pool's answer to a share; `counts` already include it.
+void report_share_result(const tlm::ShareResult& result, const tlm::ShareCounts& counts);
 
-// Logs a share handed to the pool with the difficulty its hash reached.
+// Logs a share the miner confirmed with the difficulty its hash reached.
 void report_share_found(double difficulty);
+
+// Logs the one-line summary of a run: uptime, average rate and where the `found`
+// shares went.
+void report_exit_summary(double uptime, double average_rate, uint64_t found, const tlm::ShareCounts& counts);
 
 // Logs a status text of the pool client.
 void report_pool_message(const std::string& text);

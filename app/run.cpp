@@ -112,12 +112,17 @@ int run(Options opts) {
     miner.set_work(w);
     jobs.report(w.job_id, w.clean, tlm::share_difficulty(std::data(w.target)));
   };
-  stratum.on_share = [&](bool accepted, const std::string& reason) {
-    report_share_result(accepted, reason, miner.accepted, miner.rejected);
-  };
+  // Without a connection no share could be sent: the threads sleep.
+  stratum.on_lost = [&] { miner.withdraw(); };
+  stratum.on_share = [&](const tlm::ShareResult& r) { report_share_result(r, stratum.counts()); };
   stratum.on_message = report_pool_message;
   miner.on_found = report_share_found;
-  start_without_stop_signals([&] { miner.start(opts.threads, opts.lanes); });
+  bool started = false;
+  start_without_stop_signals([&] { started = miner.start(opts.threads, opts.lanes); });
+  if (!started) {
+    logf(kBad, "cannot start %d mining threads: the system refused one, stopping", opts.threads);
+    return 1;
+  }
 
   tlm::Stratum::Config config;
   config.host = opts.host;
@@ -130,11 +135,11 @@ int run(Options opts) {
   const auto t0 = std::chrono::steady_clock::now();
   Statistics stats(opts.stats_file, opts.threads);
   DevFee dev_fee([&](bool to_fee) {
-    miner.current_seq.store(0);
+    miner.withdraw();
     stratum.stop();
-    // A job the old connection was publishing while we withdrew may have put its
-    // number back; with the connection thread joined, withdrawing again is final.
-    miner.current_seq.store(0);
+    // A job the old connection was publishing while we withdrew may have put it
+    // back; with the connection thread joined, withdrawing again is final.
+    miner.withdraw();
     config.user = to_fee ? kDevFeeWallet : user;
     start_without_stop_signals([&] { stratum.start(config); });
   });
@@ -145,13 +150,17 @@ int run(Options opts) {
     const double uptime =
         static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1e9;
     dev_fee.step(uptime, stratum.connected.load());
-    stats.step(uptime, miner.hashes(), miner.accepted.load(), miner.rejected.load());
+    const tlm::ShareCounts counts = stratum.counts();
+    stats.step(uptime, miner.hashes(), counts.accepted, counts.rejected, miner.has_work());
   }
 
-  // The threads stop first, so every share reported found went out on a live
-  // connection; "stopping" comes last, so nothing is logged after it.
+  // The threads stop first, so the pool client sees every share found; "stopping"
+  // comes last, so nothing is logged after it.
   miner.stop();
   stratum.stop();
+  const double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  report_exit_summary(uptime, uptime > 0 ? static_cast<double>(miner.hashes()) / uptime : 0.0, miner.found(),
+                      stratum.counts());
   logf(kMuted, "stopping");
   // Enough for any reader that is reading; one that is not must not hold the exit.
   flush_log(std::chrono::milliseconds(300));

@@ -50,16 +50,20 @@ std::string write_stats_file(const std::string& path, double hashrate, uint64_t 
 
 Statistics::Statistics(std::string stats_file, int threads) : stats_file_(std::move(stats_file)), threads_(threads) {}
 
-void Statistics::step(double uptime, uint64_t hashes, uint64_t accepted, uint64_t rejected) {
+void Statistics::step(double uptime, uint64_t hashes, uint64_t accepted, uint64_t rejected, bool mining) {
   rates_.record(uptime, hashes);
   ++ticks_;
   if (ticks_ % 10 == 0 && !stats_file_.empty()) {
-    const std::string error = write_stats_file(stats_file_, rates_.rate_over(60), accepted, rejected, uptime, threads_);
+    const std::string error =
+        write_stats_file(stats_file_, mining ? rates_.rate_over(60) : 0.0, accepted, rejected, uptime, threads_);
     if (!error.empty() && !warned_)
       logf(kBad, "cannot write the statistics file %s: %s", printable(stats_file_).c_str(), error.c_str());
     warned_ = !error.empty();
   }
-  if (ticks_ % 30 == 0)
+  if (ticks_ % 30 == 0 && !mining)
+    logf(kStrong, "speed: no pool connection · accepted %llu · rejected %llu", static_cast<unsigned long long>(accepted),
+         static_cast<unsigned long long>(rejected));
+  else if (ticks_ % 30 == 0)
     logf(kStrong, "speed 10s %s · 60s %s · 15m %s · accepted %llu · rejected %llu", fmt_rate(rates_.rate_over(10)).c_str(),
          fmt_rate(rates_.rate_over(60)).c_str(), fmt_rate(rates_.rate_over(900)).c_str(),
          static_cast<unsigned long long>(accepted), static_cast<unsigned long long>(rejected));

@@ -23,9 +23,10 @@ class Statistics {
   Statistics(std::string stats_file, int threads);
 
   // One main-loop iteration: records the miner's hash total and, on every 10th and
-  // 30th call, writes the file and logs the speed report. A file that cannot be
-  // written is reported once, and again only after it was written in between.
-  void step(double uptime, uint64_t hashes, uint64_t accepted, uint64_t rejected);
+  // 30th call, writes the file and logs the speed report. Without a pool to mine
+  // for (`mining` false) the file shows rate 0 and the report says so. A file that
+  // cannot be written is reported once, and again only after it was written in between.
+  void step(double uptime, uint64_t hashes, uint64_t accepted, uint64_t rejected, bool mining = true);
 
   const HashRate& rates() const { return rates_; }
 

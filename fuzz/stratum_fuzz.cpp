@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     last_seq = w.seq;
   };
-  client.on_share = [](bool, const std::string&) {};
+  client.on_share = [](const tlm::ShareResult&) {};
   client.on_message = [](const std::string&) {};
 
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -6,21 +6,15 @@ namespace tlm {
 
 namespace {
 
-// Byte 23 of the nonce field: it differs per publication and rises on each refresh.
-constexpr size_t kRefreshByte = 23;
 // The solution's last 15 bytes: nonce bytes 0..6, nonce bytes 20..23, engine nonce.
 constexpr size_t kTailOffset = 1472;
 
 }  // namespace
 
-void build_nonce(const uint8_t job_nonce[kNonceSize], size_t prefix_len, uint64_t seq, uint16_t index,
-                 uint8_t nonce[kNonceSize]) {
+void build_nonce(const uint8_t job_nonce[kNonceSize], size_t prefix_len, uint64_t range, uint8_t nonce[kNonceSize]) {
   memcpy(nonce, job_nonce, kNonceSize);
-  for (size_t i = prefix_len; i <= 6; ++i) nonce[i] = static_cast<uint8_t>(seq >> (8 * (i - prefix_len)));
-  nonce[20] = static_cast<uint8_t>(index);
-  nonce[21] = static_cast<uint8_t>(index >> 8);
-  nonce[22] = 0;
-  nonce[kRefreshByte] = static_cast<uint8_t>(seq);
+  for (size_t i = 20; i < 24; ++i, range >>= 8) nonce[i] = static_cast<uint8_t>(range);
+  for (size_t i = prefix_len; i <= 6; ++i, range >>= 8) nonce[i] = static_cast<uint8_t>(range);
 }
 
 void build_header(const uint8_t job_header[kJobHeaderSize], const uint8_t solution[kSolutionSize],
@@ -34,12 +28,6 @@ void build_header(const uint8_t job_header[kJobHeaderSize], const uint8_t soluti
   memcpy(hdr + kTailOffset, nonce, 7);
   memcpy(hdr + kTailOffset + 7, nonce + 20, 4);
   put_engine_nonce(hdr, 0);
-}
-
-void raise_refresh_byte(uint8_t nonce[kNonceSize], uint8_t hdr[kBlockHeaderSize]) {
-  nonce[kRefreshByte] = static_cast<uint8_t>(nonce[kRefreshByte] + 1);
-  hdr[kNonceOffset + kRefreshByte] = nonce[kRefreshByte];
-  hdr[kTailOffset + 10] = nonce[kRefreshByte];
 }
 
 }  // namespace tlm

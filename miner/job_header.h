@@ -1,5 +1,5 @@
-// A mining thread's own block header for a job: its slice of the nonce space and
-// the 1487 bytes the engine hashes. Pure functions, so the layout can be checked
+// A mining thread's block header for a job: its range of the nonce space and the
+// 1487 bytes the engine hashes. Pure functions, so the layout can be checked
 // byte for byte without running a thread.
 #pragma once
 
@@ -19,25 +19,17 @@ inline constexpr size_t kSolutionOffset = 140;
 // The engine nonce: the last 4 header bytes, little-endian.
 inline constexpr size_t kEngineNonceOffset = 1483;
 
-// Fills `nonce` for thread `index` and publication `seq` from the job's nonce field
-// (`job_nonce`, whose first `prefix_len` bytes, 1..7, are the pool's prefix): the
-// low bytes of `seq` after the prefix up to byte 6, `index` in bytes 20..21 and the
-// low byte of `seq` in byte 23 (the refresh byte). Other bytes come from the job.
-void build_nonce(const uint8_t job_nonce[kNonceSize], size_t prefix_len, uint64_t seq, uint16_t index,
-                 uint8_t nonce[kNonceSize]);
+// Fills `nonce` from the job's nonce field (`job_nonce`, whose first `prefix_len`
+// bytes, 1..7, are the pool's prefix) for the engine nonce range `range`: its low
+// 32 bits in bytes 20..23 (little-endian), its higher bits in the bytes between the
+// prefix and byte 6. No other field uses these bytes; the rest come from the job.
+void build_nonce(const uint8_t job_nonce[kNonceSize], size_t prefix_len, uint64_t range, uint8_t nonce[kNonceSize]);
 
 // Fills `hdr` from the job's first 108 header bytes, `nonce`, the compact-size
 // prefix and the solution template, whose last 15 bytes carry nonce bytes 0..6,
 // 20..23 and a zero engine nonce.
 void build_header(const uint8_t job_header[kJobHeaderSize], const uint8_t solution[kSolutionSize],
                   const uint8_t nonce[kNonceSize], uint8_t hdr[kBlockHeaderSize]);
-
-// Moves to a fresh 2^32 engine nonce range: raises nonce byte 23 by one (mod 256)
-// and writes it to both of its places in `hdr`.
-void raise_refresh_byte(uint8_t nonce[kNonceSize], uint8_t hdr[kBlockHeaderSize]);
-
-// True when a batch of `batch` nonces from `nonce_pos` would run past 2^32 - 1.
-inline bool range_exhausted(uint32_t nonce_pos, uint32_t batch) { return nonce_pos > UINT32_MAX - batch; }
 
 // Writes the engine nonce `n` little-endian into header bytes 1483..1486.
 inline void put_engine_nonce(uint8_t hdr[kBlockHeaderSize], uint32_t n) {

@@ -127,7 +127,6 @@ bool Stratum::dial() {
   }
   std::lock_guard<std::mutex> lock(fd_mutex);
   fd = s;
-  first_seq = job_seq + 1;
   return true;
 }
 

@@ -20,10 +20,10 @@ const std::string& text_of(const Json& v) {
 
 bool is_true(const Json* v) { return v != nullptr && v->type == Json::Bool && v->boolean; }
 
-// Ids are JSON numbers; only those that name a whole-number request id can be
-// converted, the rest (negative, too large, not finite) belong to no request.
+// Ids are JSON numbers; only whole numbers in the range of request ids can name a
+// request: negative, fractional, too large or infinite ones belong to none.
 bool to_id(double d, uint64_t& id) {
-  if (!(d >= 0 && d < 18446744073709551616.0)) return false;
+  if (!(d >= 0 && d < 18446744073709551616.0) || d != static_cast<double>(static_cast<uint64_t>(d))) return false;
   id = static_cast<uint64_t>(d);
   return true;
 }
@@ -123,20 +123,28 @@ void Stratum::notify(const Json* params) {
   }
   work = std::move(job);
   have_job = true;
+  refused_at.reset();  // the pool delivers work, whatever it said of the login
   publish();
 }
 
 void Stratum::reply(const Json& root) {
   const Json* id_value = root.find("id");
   uint64_t id;
-  if (id_value == nullptr || id_value->type != Json::Number || !to_id(id_value->number, id)) return;
+  if (id_value == nullptr || id_value->type != Json::Number || !to_id(id_value->number, id)) {
+    ignore_reply();
+    return;
+  }
   const Json* result = root.find("result");
   const Json* error = root.find("error");
+  // Stratum's [code, "message", data], a bare string, or JSON-RPC 2.0's
+  // {"code": ..., "message": ...}.
   std::string error_text;
   if (error != nullptr && error->type == Json::Array && error->items.size() >= 2) {
     error_text = text_of(error->items[1]);
   } else if (error != nullptr && error->type == Json::String) {
     error_text = error->text;
+  } else if (error != nullptr && error->type == Json::Object) {
+    error_text = error->str("message", "");
   }
 
   if (id == 1) {
@@ -158,9 +166,11 @@ void Stratum::reply(const Json& root) {
       report("authorized");
     } else {
       report(error_text.empty() ? "login refused by the pool" : "login refused by the pool: " + error_text);
+      // Some pools send jobs all the same; one that does not is dialled again.
+      if (!have_job) refused_at = std::chrono::steady_clock::now();
     }
-  } else if (id >= 10) {
-    share_result(result, error_text);
+  } else {
+    share_result(id, result, error, error_text);
   }
 }
 

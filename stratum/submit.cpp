@@ -1,25 +1,48 @@
 // Share submission and share results of tlm::Stratum.
 #include "json/json.h"
+#include "stratum/hex.h"
 #include "stratum/stratum.h"
 
 namespace tlm {
 
-bool Stratum::submit(uint64_t seq, const std::string& job_id, const std::string& ntime, const std::string& nonce,
-                     const std::string& solution) {
-  const std::string tail = "\",\"" + ilvo::json_escape(job_id) + "\",\"" + ntime + "\",\"" + nonce + "\",\"" +
-                           solution + "\"]}";
-  // The login is read under the same lock as the send, so a share always goes out
-  // with the login of the session it is sent on, even while start switches users.
-  std::lock_guard<std::mutex> lock(fd_mutex);
-  if (seq < first_seq) return false;
-  const uint64_t id = next_id.fetch_add(1);
-  return send_locked("{\"id\":" + std::to_string(id) + ",\"method\":\"mining.submit\",\"params\":[\"" +
-                     ilvo::json_escape(user) + tail);
+void Stratum::submit(Share share) { queue.push(std::move(share)); }
+
+std::string Stratum::submit_request(uint64_t id, const Share& share) const {
+  // The time text was checked to be hex when its job arrived; nonce and solution
+  // are hex by construction: only the login and the job id need escaping.
+  return "{\"id\":" + std::to_string(id) + ",\"method\":\"mining.submit\",\"params\":[\"" + ilvo::json_escape(user) +
+         "\",\"" + ilvo::json_escape(share.job_id) + "\",\"" + share.ntime + "\",\"" +
+         bin_to_hex(share.nonce.data(), share.nonce.size()) + "\",\"" +
+         bin_to_hex(share.solution.data(), share.solution.size()) + "\"]}";
 }
 
-void Stratum::share_result(const ilvo::Json* result, const std::string& error) {
-  if (!on_share) return;
-  on_share(result != nullptr && result->type == ilvo::Json::Bool && result->boolean, error);
+void Stratum::share_result(uint64_t id, const ilvo::Json* result, const ilvo::Json* error,
+                           const std::string& error_text) {
+  const auto it = pending.find(id);
+  if (it == pending.end()) {
+    ignore_reply();
+    return;
+  }
+  ShareResult r;
+  r.round_trip = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - it->second);
+  pending.erase(it);
+  // An error other than null rejects the share, whatever the result says.
+  const bool error_given = error != nullptr && error->type != ilvo::Json::Null;
+  r.accepted = result != nullptr && result->type == ilvo::Json::Bool && result->boolean && !error_given;
+  r.reason = error_text;
+  ++(r.accepted ? accepted : rejected);
+  if (on_share) on_share(r);
+}
+
+void Stratum::ignore_reply() {
+  // One line a minute at most, however many a broken pool sends.
+  ++stray_replies;
+  const auto now = Clock::now();
+  if (stray_logged && now - *stray_logged < std::chrono::minutes(1)) return;
+  stray_logged = now;
+  report("ignored " + std::to_string(stray_replies) + (stray_replies == 1 ? " reply" : " replies") +
+         " to no pending request");
+  stray_replies = 0;
 }
 
 }  // namespace tlm

@@ -1,7 +1,7 @@
 // The log lines of the new-job, share-result, share-found and pool-message handlers.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <sstream>
@@ -48,27 +48,26 @@ TEST_F(Handlers, NewJobNeedsNewIdAndCleanFlagOtherwiseOnlyDifficultyChanges) {
                                       "share difficulty nan", "share difficulty nan"}));
 }
 
-TEST_F(Handlers, ShareResultsAreCountedAndLogged) {
-  std::atomic<uint64_t> accepted{0}, rejected{0};
+TEST_F(Handlers, ShareLinesAndTheExitSummary) {
   StdoutCapture capture;
-  report_share_result(true, "", accepted, rejected);
-  report_share_result(false, "low difficulty share", accepted, rejected);
-  report_share_result(false, "", accepted, rejected);
-  report_share_result(true, "ignored", accepted, rejected);
+  tlm::ShareCounts counts{12, 11, 1, 0, 0, 0};
+  report_share_result({true, "", std::chrono::milliseconds(38)}, counts);
+  report_share_result({false, "low difficulty share", {}}, counts);
+  report_share_result({false, "", {}}, counts);
   report_share_found(1234567.0);
+  report_exit_summary(3723.9, 1.5e6, 14, {12, 9, 1, 1, 1, 2});
   EXPECT_EQ(messages(capture.text()),
-            (std::vector<std::string>{"share accepted · 1/1", "share rejected: low difficulty share", "share rejected",
-                                      "share accepted · 2/4", "share found · difficulty 1.23M"}));
-  EXPECT_EQ(accepted.load(), 2u);
-  EXPECT_EQ(rejected.load(), 2u);
+            (std::vector<std::string>{"share accepted · 11/12 · 38 ms", "share rejected: low difficulty share",
+                                      "share rejected", "share found · difficulty 1.23M",
+                                      "uptime 1:02:03 · average 1.50 MH/s · shares found 14 · sent 12 · accepted 9 · "
+                                      "rejected 1 · unanswered 1 · in flight 1 · dropped 2"}));
 }
 
 TEST_F(Handlers, PoolTextsCannotDriveTheTerminal) {
-  std::atomic<uint64_t> accepted{0}, rejected{0};
   StdoutCapture capture;
   JobReporter jobs;
   jobs.report("j\x1b[2J", true, 1.0);
-  report_share_result(false, "bad\x1b]0;title\x07", accepted, rejected);
+  report_share_result({false, "bad\x1b]0;title\x07", {}}, {});
   report_pool_message("login refused by the pool: \xC2\x9B" "31m");
   const std::string out = capture.text();
   EXPECT_EQ(out.find('\x1b'), std::string::npos);

@@ -112,7 +112,11 @@ TEST_F(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
   EXPECT_EQ(log.back(), "stopping");
 
   // Start-up lines in order, then the first job and shares.
-  std::vector<std::string> start(log.begin(), log.begin() + std::min<size_t>(log.size(), 3));
+  std::vector<std::string> start(log.begin(), log.begin() + std::min<size_t>(log.size(), 4));
+  ASSERT_EQ(start.size(), 4u);
+  // The kernel depends on the processor: the widest one it runs.
+  EXPECT_TRUE(std::regex_match(start[1], std::regex("kernel [a-z0-9.]+(; .*)? · 32 lanes"))) << start[1];
+  start.erase(start.begin() + 1);
   EXPECT_EQ(start, (std::vector<std::string>{
                        "pool 127.0.0.1:" + port_ + " · user RTestWalletForTheLocalPool01 · 2 threads · 1% dev fee",
                        "connected to 127.0.0.1:" + port_, "authorized"}));
@@ -125,7 +129,8 @@ TEST_F(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
     if (std::regex_match(m, kFound)) ++found;
     if (m.rfind("share accepted · ", 0) == 0) {
       ++accepted;
-      EXPECT_EQ(m, "share accepted · " + std::to_string(accepted) + "/" + std::to_string(accepted));
+      const std::string n = std::to_string(accepted);
+      EXPECT_TRUE(std::regex_match(m, std::regex("share accepted · " + n + "/" + n + R"( · \d+ ms)"))) << m;
     }
     EXPECT_EQ(m.find("share rejected"), std::string::npos) << m;
   }
@@ -142,17 +147,6 @@ TEST_F(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
   EXPECT_EQ(std::stoi(m[1]), found) << summary;
   ASSERT_TRUE(std::regex_search(summary, m, std::regex(R"("rejected":(\d+))"))) << summary;
   EXPECT_EQ(std::stoi(m[1]), 0) << summary;
-}
-
-TEST_F(MiningSession, SigtermStopsWithExitCodeZero) {
-  auto miner = start_miner({"-t", "1"});
-  std::vector<std::string> lines;
-  ASSERT_TRUE(miner->wait_for("share accepted", 30000, &lines));
-  miner->signal(SIGTERM);
-  EXPECT_EQ(miner->wait(10000), 0);
-  std::string line, last;
-  while (miner->read_line(line, 1000)) last = line;
-  EXPECT_EQ(message(last), "stopping");
 }
 
 }  // namespace

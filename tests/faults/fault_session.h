@@ -102,8 +102,17 @@ long summary_number(const std::string& summary, const std::string& key);
 // True when a share was accepted after the last log line that starts with `prefix`.
 bool accepted_after_last(const Miner& m, const std::string& prefix);
 
-// Stops the pool and expects that every share the miner reported found reached it
-// and was accepted there.
+// The share counts of the miner's exit summary line.
+struct ExitCounts {
+  long found = -1, sent = -1, accepted = -1, rejected = -1, unanswered = -1, in_flight = -1, dropped = -1;
+};
+// Reads the exit summary of a stopped miner and expects its counts to add up, to
+// match its "share found" lines and the drops and unanswered shares it reported,
+// and every "share found" to come before the answer to it.
+ExitCounts expect_exit_summary_adds_up(const Miner& miner);
+
+// Stops the pool and expects that every share the miner sent was accepted there and
+// that the miner accounts for every share it found.
 void expect_no_share_lost(const Miner& miner, Pool& pool);
 
 }  // namespace faults

@@ -1,12 +1,14 @@
-// Each thread's slice of the nonce space and the header it hashes, byte for byte.
+// Each thread's range of the nonce space and the header it hashes, byte for byte.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "miner/job_header.h"
+#include "miner/search.h"
 
 namespace {
 
@@ -14,32 +16,15 @@ using namespace tlm;
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes nonce_for(const Bytes& prefix, uint64_t seq, uint16_t index) {
-  Bytes job_nonce(kNonceSize, 0);
-  std::copy(prefix.begin(), prefix.end(), job_nonce.begin());
+TEST(NonceField, PrefixThenHighRangeBitsThenLowRangeBitsInBytes20To23) {
+  const uint64_t range = 0x0102030405060708;
+  const Bytes job(kNonceSize, 0);
   Bytes nonce(kNonceSize);
-  build_nonce(job_nonce.data(), prefix.size(), seq, index, nonce.data());
-  return nonce;
-}
-
-Bytes with_tail(Bytes head) {
-  head.resize(kNonceSize, 0);
-  return head;
-}
-
-TEST(NonceField, PrefixThenSequenceThenThreadThenRefreshByte) {
-  const uint64_t seq = 0x0102030405060708;
-  // 1-byte prefix: six sequence bytes follow it.
-  EXPECT_EQ(nonce_for({0xA1}, seq, 0),
-            with_tail({0xA1, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0,
-                       0x08}));
-  // 4-byte prefix: three sequence bytes; thread 0x0203 little-endian in bytes 20..21.
-  EXPECT_EQ(nonce_for({0xA1, 0xA2, 0xA3, 0xA4}, seq, 0x0203),
-            with_tail({0xA1, 0xA2, 0xA3, 0xA4, 0x08, 0x07, 0x06, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0x02, 0,
-                       0x08}));
-  // 7-byte prefix: no sequence bytes, only the refresh byte carries the sequence.
-  EXPECT_EQ(nonce_for({1, 2, 3, 4, 5, 6, 7}, 0x1FF, 0xFFFF),
-            with_tail({1, 2, 3, 4, 5, 6, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0xFF}));
+  build_nonce(job.data(), 2, range, nonce.data());
+  Bytes expected(kNonceSize, 0);
+  for (size_t i = 0; i < 4; ++i) expected[20 + i] = static_cast<uint8_t>(8 - i);
+  for (size_t i = 0; i < 4; ++i) expected[2 + i] = static_cast<uint8_t>(4 - i);
+  EXPECT_EQ(nonce, expected);
 }
 
 TEST(WorkingHeader, JobBytesNonceCopiesAndZeroEngineNonce) {
@@ -57,59 +42,52 @@ TEST(WorkingHeader, JobBytesNonceCopiesAndZeroEngineNonce) {
   EXPECT_EQ(Bytes(hdr.begin() + 143, hdr.begin() + 1472), Bytes(solution.begin(), solution.begin() + 1329));
   EXPECT_EQ(Bytes(hdr.begin() + 1472, hdr.end()),
             (Bytes{0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xD4, 0xD5, 0xD6, 0xD7, 0, 0, 0, 0}));
-
-  put_engine_nonce(hdr.data(), 0x11223344);
-  EXPECT_EQ(Bytes(hdr.end() - 4, hdr.end()), (Bytes{0x44, 0x33, 0x22, 0x11}));
 }
 
-TEST(WorkingHeader, NoTwoThreadsOrPublicationsShareAHeader) {
-  Bytes job(kJobHeaderSize, 0), solution(kSolutionSize, 0);
-  job[108] = 0x5A;  // the pool's 1-byte prefix
+std::shared_ptr<const Work> publication(size_t prefix_len, uint64_t seq) {
+  auto w = std::make_shared<Work>();
+  w->seq = seq;
+  w->job_id = "j";
+  for (size_t i = 0; i < prefix_len; ++i) w->header[kNonceOffset + i] = 0xA5;
+  w->extranonce1 = Bytes(w->header + kNonceOffset, w->header + kNonceOffset + prefix_len);
+  w->target[31] = static_cast<uint8_t>(seq);  // every republication retargets
+  return w;
+}
+
+// Prefix lengths x republications x refreshes, two threads each: every range a
+// thread starts has a header of its own, and a republication moves nothing.
+TEST(NonceSpace, NoHeaderRepeatsForAnyPrefixRepublicationOrRefresh) {
+  std::atomic<uint64_t> ranges{0};
   std::set<Bytes> headers;
-  for (uint64_t seq : {1, 2, 257})
-    for (uint16_t index : {0, 1, 2, 255, 256, 65535}) {
-      Bytes nonce(kNonceSize), hdr(kBlockHeaderSize);
-      build_nonce(job.data() + kNonceOffset, 1, seq, index, nonce.data());
-      build_header(job.data(), solution.data(), nonce.data(), hdr.data());
-      EXPECT_TRUE(headers.insert(hdr).second) << "seq " << seq << " thread " << index;
+  uint64_t seq = 0;
+  for (size_t prefix_len = 1; prefix_len <= 7; ++prefix_len) {
+    Search threads[2] = {Search(ranges), Search(ranges)};
+    for (Search& t : threads) {
+      ASSERT_TRUE(t.take(publication(prefix_len, ++seq)));
+      headers.insert(Bytes(t.header(), t.header() + kEngineNonceOffset));
     }
-}
-
-// Walks the worker's refresh rule from just below the top of the engine nonce range.
-TEST(NonceRefresh, TopOfTheRangeRaisesByte23EverywhereAndRestartsAtZero) {
-  const uint32_t batch = 256;
-  EXPECT_FALSE(range_exhausted(UINT32_MAX - batch, batch));
-  EXPECT_TRUE(range_exhausted(UINT32_MAX - batch + 1, batch));
-  EXPECT_TRUE(range_exhausted(UINT32_MAX, 1));
-  EXPECT_FALSE(range_exhausted(0, UINT32_MAX));
-
-  Bytes job(kJobHeaderSize, 0), solution(kSolutionSize, 0), nonce(kNonceSize), hdr(kBlockHeaderSize);
-  job[108] = 0x5A;
-  build_nonce(job.data() + kNonceOffset, 1, 0xFE, 3, nonce.data());
-  build_header(job.data(), solution.data(), nonce.data(), hdr.data());
-  uint32_t nonce_pos = 0u - 3 * batch;
-  int refreshes = 0;
-  for (int i = 0; i < 5; ++i) {
-    if (range_exhausted(nonce_pos, batch)) {
-      raise_refresh_byte(nonce.data(), hdr.data());
-      nonce_pos = 0;
-      ++refreshes;
+    for (int step = 0; step < 600; ++step) {
+      for (Search& t : threads) {
+        const Bytes before(t.header(), t.header() + kBlockHeaderSize);
+        if (step % 3 != 2) {
+          t.position = 1000 + static_cast<uint32_t>(step);
+          EXPECT_FALSE(t.take(publication(prefix_len, ++seq)));
+          EXPECT_EQ(t.position, 1000u + static_cast<uint32_t>(step));
+          EXPECT_EQ(Bytes(t.header(), t.header() + kBlockHeaderSize), before);
+          EXPECT_EQ(t.job().seq, seq);
+        } else {
+          t.position = UINT32_MAX - 256;  // the last batch whose end fits in 32 bits
+          EXPECT_FALSE(t.refresh_if_exhausted(256));
+          t.position = UINT32_MAX - 255;
+          ASSERT_TRUE(t.refresh_if_exhausted(256));
+          EXPECT_EQ(t.position, 0u);
+          ASSERT_TRUE(headers.insert(Bytes(t.header(), t.header() + kEngineNonceOffset)).second)
+              << "prefix " << prefix_len << " step " << step;
+        }
+      }
     }
-    nonce_pos += batch;
   }
-  EXPECT_EQ(refreshes, 1);
-  // Two batches below the top, the last batch below 2^32 skipped, three from 0.
-  EXPECT_EQ(nonce_pos, 3 * batch);
-  EXPECT_EQ(nonce[23], 0xFF);
-  EXPECT_EQ(hdr[131], 0xFF);
-  EXPECT_EQ(hdr[1482], 0xFF);
-
-  // The byte wraps modulo 256; nothing else in the header moves.
-  Bytes before = hdr;
-  raise_refresh_byte(nonce.data(), hdr.data());
-  EXPECT_EQ(nonce[23], 0x00);
-  before[131] = before[1482] = 0x00;
-  EXPECT_EQ(hdr, before);
+  EXPECT_EQ(headers.size(), 7u * 2 * 201);
 }
 
 }  // namespace

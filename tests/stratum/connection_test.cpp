@@ -37,6 +37,8 @@ std::string job_line(const std::string& job) {
          "\",\"5f5e1000\",\"1d00ffff\",true,\"0701\"]}\n";
 }
 
+tlm::Share share(uint64_t seq, const std::string& job) { return {seq, job, "5f5e1000", {0x00, 0xff}, {0xfd, 0x40, 0x05, 0xaa}}; }
+
 // Accepts the client's next connection and reads its subscribe and authorize lines.
 LoopbackPeer accept_session(LoopbackServer& server) {
   LoopbackPeer peer = server.accept();
@@ -73,7 +75,7 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   EXPECT_EQ(first.seq, 1u);
   EXPECT_EQ(first.job_id, "job\"1\\");
 
-  EXPECT_TRUE(client.submit(first.seq, first.job_id, "5f5e1000", "00ff", "fd4005aa"));
+  client.submit(share(first.seq, first.job_id));
   ASSERT_TRUE(peer.read_line(line));
   EXPECT_EQ(line,
             "{\"id\":10,\"method\":\"mining.submit\",\"params\":[\"R\\\"w\\\\1\",\"job\\\"1\\\\\",\"5f5e1000\","
@@ -89,22 +91,30 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(rec.work_list().size(), 1u);
   // A share of the first connection's job would carry its nonce prefix: dropped.
-  EXPECT_FALSE(client.submit(first.seq, first.job_id, "5f5e1000", "00ff", "fd4005aa"));
+  client.submit(share(first.seq, first.job_id));
+  ASSERT_TRUE(rec.wait_message("dropped 1 share: their connection ended before they were sent"));
   ASSERT_TRUE(peer.send(kPrefixLine + kTargetLine));
   ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 2; }));
   const tlm::Work second = rec.work_list()[1];
   EXPECT_EQ(second.seq, 2u);
   EXPECT_EQ(second.job_id, "job2");
 
-  EXPECT_TRUE(client.submit(second.seq, "job2", "5f5e1000", "00", "fd4005"));
+  client.submit(share(second.seq, "job2"));
   ASSERT_TRUE(peer.read_line(line));
   EXPECT_EQ(line.substr(0, 9), "{\"id\":11,");
   client.stop();
   EXPECT_FALSE(client.connected);
 
   const std::string where = "127.0.0.1:" + std::to_string(server.port());
-  EXPECT_EQ(rec.message_texts(), (std::vector<std::string>{"connected to " + where, "authorized",
-                                                           "disconnected, retrying", "connected to " + where}));
+  EXPECT_EQ(rec.message_texts(),
+            (std::vector<std::string>{"connected to " + where, "authorized", "disconnected, retrying",
+                                      "connected to " + where,
+                                      "dropped 1 share: their connection ended before they were sent"}));
+  const tlm::ShareCounts c = client.counts();
+  EXPECT_EQ(c.sent, 2u);
+  EXPECT_EQ(c.accepted, 1u);
+  EXPECT_EQ(c.in_flight, 1u);  // id 11, never answered before the stop
+  EXPECT_EQ(c.dropped, 1u);
 }
 
 TEST(StratumConnection, ReconnectsOnRequestBadPrefixOverlongLineAndSilence) {
@@ -181,49 +191,45 @@ TEST(StratumConnection, BackoffDoublesUpTo30Seconds) {
   }
 }
 
-TEST(StratumConnection, StopAndSubmitAreHarmlessWithoutAConnection) {
-  tlm::Stratum never_started;
-  never_started.stop();
-  never_started.stop();
-  Recorder rec(never_started);
-  EXPECT_FALSE(never_started.submit(1, "j", "00", "00", "00"));
-  EXPECT_TRUE(rec.messages.empty());
-}
-
-// A pool that stops reading fills the socket until a send times out halfway
-// through a line. That connection must end: a later line would be glued to the
-// half line and the pool would misread everything after it.
-TEST(StratumConnection, HalfSentLineEndsTheConnection) {
+// Replies count once, only for a pending id and with the pool's reason; shares
+// without a reply count as unanswered after the time-out or when the connection ends.
+TEST(StratumConnection, RepliesCountOnlyForPendingIds) {
   LoopbackServer server;
   tlm::Stratum::Timing timing = fast_timing();
-  timing.send_timeout = 50ms;
+  timing.unanswered = 1s;
   tlm::Stratum client(timing);
   Recorder rec(client);
+  client.submit(share(1, "early"));  // no connection yet: dropped
   client.start(config(server.port()));
   LoopbackPeer peer = accept_session(server);
-
-  const std::string solution(2694, 'a');
-  const auto give_up = std::chrono::steady_clock::now() + 3s;
-  while (rec.count("disconnected, retrying") == 0 && std::chrono::steady_clock::now() < give_up) {
-    client.submit(1, "j", "5f5e1000", "00", solution);
+  ASSERT_TRUE(peer.send(kPrefixLine + kTargetLine + job_line("j")));
+  ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 1; }));
+  std::string line;
+  for (int i = 0; i < 3; ++i) {
+    client.submit(share(1, "j"));
+    ASSERT_TRUE(peer.read_line(line));
+    EXPECT_EQ(line.substr(0, 9), "{\"id\":" + std::to_string(10 + i) + ",");
   }
-  ASSERT_TRUE(rec.wait_message("disconnected, retrying", 1, 1000));
+  for (const char* reply : {R"({"id":10,"result":true,"error":null})", R"({"id":10,"result":true,"error":null})",
+                            R"({"id":99,"result":true})", R"({"id":10.5,"result":true})", R"({"id":"11","result":true})",
+                            R"({"id":-11,"result":true})", R"({"id":11,"result":true,"error":{"code":21,"message":"stale"}})"})
+    ASSERT_TRUE(peer.send(std::string(reply) + "\n"));
+  ASSERT_TRUE(rec.wait_message("no answer within 1 s to 1 share", 1, 5000));  // id 12
+  client.submit(share(1, "j"));
+  ASSERT_TRUE(peer.read_line(line));
+  peer.close();
+  ASSERT_TRUE(rec.wait_message("no answer to 1 share: the connection ended"));
   client.stop();
 
-  bool closed = false;
-  std::string wire = peer.read_all(5000, &closed);
-  ASSERT_TRUE(closed);
-  size_t lines = 0;
-  for (size_t begin = 0; begin < wire.size();) {
-    size_t lf = wire.find('\n', begin);
-    std::string line = wire.substr(begin, lf == std::string::npos ? std::string::npos : lf - begin);
-    // Every line, and the cut-off tail, is exactly one request.
-    ASSERT_EQ(line.find("{\"id\":", 1), std::string::npos) << "line " << lines;
-    if (lf == std::string::npos) break;
-    begin = lf + 1;
-    ++lines;
-  }
-  EXPECT_GT(lines, 10u);
+  EXPECT_EQ(rec.share_list(), (std::vector<std::pair<bool, std::string>>{{true, ""}, {false, "stale"}}));
+  EXPECT_EQ(rec.count("ignored 1 reply to no pending request"), 1u);  // then quiet for a minute
+  const tlm::ShareCounts c = client.counts();
+  EXPECT_EQ(c.sent, 4u);
+  EXPECT_EQ(c.accepted, 1u);
+  EXPECT_EQ(c.rejected, 1u);
+  EXPECT_EQ(c.unanswered, 2u);
+  EXPECT_EQ(c.in_flight, 0u);
+  EXPECT_EQ(c.dropped, 1u);
 }
 
 }  // namespace

@@ -22,9 +22,7 @@ class Recorder {
       add([&] { messages.emplace_back(Clock::now(), text); });
     };
     client.on_work = [this](const tlm::Work& w) { add([&] { works.push_back(w); }); };
-    client.on_share = [this](bool ok, const std::string& reason) {
-      add([&] { shares.emplace_back(ok, reason); });
-    };
+    client.on_share = [this](const tlm::ShareResult& r) { add([&] { shares.emplace_back(r.accepted, r.reason); }); };
   }
 
   // Waits up to timeout_ms for `done` (called under the lock) to hold.

@@ -64,10 +64,15 @@ struct Share {
   uint8_t hash[32];
   size_t prefix_size;
 
-  std::string nonce_hex() const { return tlm::bin_to_hex(header + 108 + prefix_size, 32 - prefix_size); }
-  std::string solution_hex() const { return tlm::bin_to_hex(header + 140, 1347); }
+  std::vector<uint8_t> nonce() const { return {header + 108 + prefix_size, header + 140}; }
+  std::vector<uint8_t> solution() const { return {header + 140, header + 1487}; }
   void rehash() { vh_oracle(hash, header); }
 };
+
+std::vector<uint8_t> longer(std::vector<uint8_t> v) {
+  v.push_back(0);
+  return v;
+}
 
 // The first share from `counter` on whose hash meets the target (or, with
 // `meeting` false, does not meet it).
@@ -133,22 +138,22 @@ TEST(TestPoolShares, AcceptsExactlyTheSharesThatMeetTheTarget) {
 
   uint32_t counter = 0;
   Share good = find_share(w, counter, true);
-  auto submit = [&](const std::string& job, const std::string& ntime, const std::string& nonce,
-                    const std::string& solution) {
+  auto submit = [&](const std::string& job, const std::string& ntime, std::vector<uint8_t> nonce,
+                    std::vector<uint8_t> solution) {
     size_t before = rec.share_list().size();
-    client.submit(w.seq, job, ntime, nonce, solution);
+    client.submit({w.seq, job, ntime, std::move(nonce), std::move(solution)});
     EXPECT_TRUE(rec.wait([&] { return rec.shares.size() == before + 1; }));
     return rec.share_list().back();
   };
   using Result = std::pair<bool, std::string>;
-  EXPECT_EQ(submit(w.job_id, w.ntime, good.nonce_hex(), good.solution_hex()), Result(true, ""));
+  EXPECT_EQ(submit(w.job_id, w.ntime, good.nonce(), good.solution()), Result(true, ""));
   std::vector<std::string> pool_lines;
   ASSERT_TRUE(pool.process.wait_for("share accepted", 5000, &pool_lines));
   const std::string& accepted_line = pool_lines.back();
   EXPECT_NE(accepted_line.find("worker \"RTestWallet.rig1\""), std::string::npos);
   EXPECT_NE(accepted_line.find("hash " + tlm::bin_to_hex(good.hash, 32)), std::string::npos);
 
-  EXPECT_EQ(submit(w.job_id, w.ntime, good.nonce_hex(), good.solution_hex()), Result(false, "duplicate share"));
+  EXPECT_EQ(submit(w.job_id, w.ntime, good.nonce(), good.solution()), Result(false, "duplicate share"));
 
   // One flipped byte in the miner's part of the solution: rejected unless the
   // new hash happens to meet the target too, so flip until it does not.
@@ -159,22 +164,24 @@ TEST(TestPoolShares, AcceptsExactlyTheSharesThatMeetTheTarget) {
     if (!testpool::meets_target(flipped.hash, w.target)) break;
   }
   ASSERT_FALSE(testpool::meets_target(flipped.hash, w.target));
-  EXPECT_EQ(submit(w.job_id, w.ntime, flipped.nonce_hex(), flipped.solution_hex()),
+  EXPECT_EQ(submit(w.job_id, w.ntime, flipped.nonce(), flipped.solution()),
             Result(false, "low difficulty share"));
   Share weak = find_share(w, counter, false);
-  EXPECT_EQ(submit(w.job_id, w.ntime, weak.nonce_hex(), weak.solution_hex()), Result(false, "low difficulty share"));
+  EXPECT_EQ(submit(w.job_id, w.ntime, weak.nonce(), weak.solution()), Result(false, "low difficulty share"));
 
   Share other = find_share(w, counter, true);
   Share templ = other;
   templ.header[300] ^= 0x80;  // outside the miner's bytes
-  EXPECT_EQ(submit(w.job_id, w.ntime, templ.nonce_hex(), templ.solution_hex()), Result(false, "malformed share"));
-  EXPECT_EQ(submit(w.job_id, w.ntime, other.nonce_hex() + "00", other.solution_hex()),
+  EXPECT_EQ(submit(w.job_id, w.ntime, templ.nonce(), templ.solution()), Result(false, "malformed share"));
+  EXPECT_EQ(submit(w.job_id, w.ntime, longer(other.nonce()), other.solution()),
             Result(false, "malformed share"));
-  EXPECT_EQ(submit(w.job_id, "00000000", other.nonce_hex(), other.solution_hex()), Result(false, "malformed share"));
-  EXPECT_EQ(submit(w.job_id, w.ntime, other.nonce_hex(), "fe" + other.solution_hex().substr(2)),
+  EXPECT_EQ(submit(w.job_id, "00000000", other.nonce(), other.solution()), Result(false, "malformed share"));
+  std::vector<uint8_t> bad_length_prefix = other.solution();
+  bad_length_prefix[0] = 0xfe;
+  EXPECT_EQ(submit(w.job_id, w.ntime, other.nonce(), bad_length_prefix),
             Result(false, "malformed share"));
-  EXPECT_EQ(submit("nope", w.ntime, other.nonce_hex(), other.solution_hex()), Result(false, "job not found"));
-  EXPECT_EQ(submit(w.job_id, w.ntime, other.nonce_hex(), other.solution_hex()), Result(true, ""));
+  EXPECT_EQ(submit("nope", w.ntime, other.nonce(), other.solution()), Result(false, "job not found"));
+  EXPECT_EQ(submit(w.job_id, w.ntime, other.nonce(), other.solution()), Result(true, ""));
   client.stop();
 
   pool.process.signal(SIGTERM);
@@ -209,7 +216,7 @@ struct Session {
     const tlm::Work w = rec.work_list().back();
     uint32_t counter = 0;
     Share s = find_share(w, counter, true);
-    client.submit(w.seq, w.job_id, w.ntime, s.nonce_hex(), s.solution_hex());
+    client.submit({w.seq, w.job_id, w.ntime, s.nonce(), s.solution()});
     return rec.wait([&] { return !rec.shares.empty(); }) && rec.share_list()[0] == expected;
   }
 
@@ -218,15 +225,7 @@ struct Session {
   Recorder rec;
 };
 
-TEST(TestPoolFaults, ClientKeepsMiningThroughJunkAndSplitLines) {
-  {
-    Session s({"--difficulty", "0.5", "--garbage"});
-    EXPECT_TRUE(s.share_result({true, ""}));
-    const std::string where = "127.0.0.1:" + std::to_string(s.pool.port);
-    // The junk is counted (the first line at once), nothing more.
-    EXPECT_EQ(s.rec.message_texts(), (std::vector<std::string>{"connected to " + where,
-                                                                "1 line from the pool could not be read", "authorized"}));
-  }
+TEST(TestPoolFaults, ClientKeepsMiningThroughSplitLines) {
   {
     Session s({"--difficulty", "0.5", "--split-writes"});
     EXPECT_TRUE(s.share_result({true, ""}));

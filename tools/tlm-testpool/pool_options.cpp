@@ -40,7 +40,7 @@ const Flag kFlags[] = {
     {"--garbage", &PoolOptions::garbage},           {"--overlong-line", &PoolOptions::overlong_line},
     {"--silent", &PoolOptions::silent},             {"--send-reconnect", &PoolOptions::send_reconnect},
     {"--split-writes", &PoolOptions::split_writes}, {"--reject-all", &PoolOptions::reject_all},
-    {"--bad-jobs", &PoolOptions::bad_jobs},
+    {"--bad-jobs", &PoolOptions::bad_jobs},         {"--stray-replies", &PoolOptions::stray_replies},
 };
 
 }  // namespace
@@ -66,7 +66,11 @@ const char* pool_usage() {
          "  --reject-reason TEXT   reject every share with this reason\n"
          "  --bad-jobs             follow every job with jobs that each break one rule\n"
          "  --drop-every S         close every connection every S seconds\n"
-         "  --faulty-connections N the faults that end connections hit only the first N\n";
+         "  --faulty-connections N the faults that end connections hit only the first N\n"
+         "  --stall-after S        stop reading S seconds after the start (with --stall-for)\n"
+         "  --stall-for S          read nothing from any miner for S seconds\n"
+         "  --stray-replies        follow each share reply with a repeat of it and replies\n"
+         "                         whose ids no request has\n";
 }
 
 bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, std::string& error) {
@@ -111,6 +115,9 @@ bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, st
       ok = to_double(value, opts.retarget_interval) &&
            (opts.retarget_interval == 0 ||
             (opts.retarget_interval >= kMinInterval && opts.retarget_interval <= kMaxSeconds));
+    } else if (arg == "--stall-after" || arg == "--stall-for") {
+      double& field = arg == "--stall-after" ? opts.stall_after : opts.stall_for;
+      ok = to_double(value, field) && field >= 0 && field <= kMaxSeconds;
     } else if (arg == "--drop-every") {
       ok = to_double(value, opts.drop_interval) && opts.drop_interval >= kMinInterval &&
            opts.drop_interval <= kMaxSeconds;

@@ -28,6 +28,9 @@ struct PoolOptions {
   bool bad_jobs = false;         // follow every job with jobs that each break one rule
   double drop_interval = 0;      // seconds between closing every connection; 0: never
   int faulty_connections = 0;    // the connection-ending faults hit only the first N; 0: all
+  double stall_after = 0;        // seconds from the start until reading stops for stall_for
+  double stall_for = 0;          // seconds without reading from any miner; 0: never
+  bool stray_replies = false;    // follow each share reply with replies to no request
 };
 
 // Fills `opts` from the arguments. On a usage error returns false with a message

@@ -133,6 +133,10 @@ struct PoolServer::Connection {
   int lines_sent = 0;
   size_t junk_next = 0;
   uint8_t target[32] = {};
+  // The target before the last retarget and when it changed: like a real pool, the
+  // easier of the two still counts for a moment, for shares already on their way.
+  uint8_t old_target[32] = {};
+  Clock::time_point retargeted_at;
 };
 
 PoolServer::PoolServer(const PoolOptions& options, HashFn hash) : options_(options), hash_(hash) {}
@@ -152,6 +156,9 @@ bool PoolServer::listen() {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(options_.port);
   socklen_t len = sizeof addr;
+  // A small receive window makes a stall back up into the miner within a few shares.
+  int small = 4096;
+  if (options_.stall_for > 0) setsockopt(listen_fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   if (listen_fd_ < 0 || setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
       bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(listen_fd_, 64) != 0 ||
       getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
@@ -172,6 +179,11 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
   const auto drop_every =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.drop_interval));
   auto next_drop = start + drop_every;
+  const auto stall_from = start + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(options_.stall_after));
+  const auto stall_until = stall_from + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(options_.stall_for));
+  bool stalled = false;
   new_job();
 
   while (!stop) {
@@ -196,11 +208,19 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
       next_drop = std::max(next_drop + drop_every, now);
     }
 
-    std::vector<pollfd> fds{{listen_fd_, POLLIN, 0}};
-    for (const auto& c : connections_) {
-      fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out_pos < c->out.size() ? POLLOUT : 0)), 0});
+    if (stalled != (options_.stall_for > 0 && now >= stall_from && now < stall_until)) {
+      stalled = !stalled;
+      log_line(stalled ? "stalled: reading nothing for %g s" : "reading again after %g s", options_.stall_for);
     }
-    int ready = poll(fds.data(), fds.size(), 100);
+
+    std::vector<pollfd> fds{{listen_fd_, POLLIN, 0}};
+    const short in = stalled ? 0 : POLLIN;
+    for (const auto& c : connections_) {
+      fds.push_back({c->fd, static_cast<short>(in | (c->out_pos < c->out.size() ? POLLOUT : 0)), 0});
+    }
+    // Wake in time for retargets faster than the usual 100 ms.
+    const int wait_ms = options_.retarget_interval > 0 ? std::clamp(static_cast<int>(options_.retarget_interval * 1000), 1, 100) : 100;
+    int ready = poll(fds.data(), fds.size(), wait_ms);
     if (ready < 0 && errno != EINTR) {
       log_line("poll failed: %s", strerror(errno));
       break;
@@ -209,7 +229,7 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
       // Connections accepted below are appended, so the indices still match fds.
       for (size_t i = 1; i < fds.size(); ++i) {
         Connection& c = *connections_[i - 1];
-        if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) read_from(c);
+        if (!stalled && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) read_from(c);
         if (!c.dead && (fds[i].revents & POLLOUT)) flush(c);
       }
       if (fds[0].revents & POLLIN) accept_all();
@@ -355,8 +375,9 @@ void PoolServer::on_submit(Connection& c, const std::string& id, const Json* par
     }
     const std::vector<Json>& p = params->items;
     std::set<std::string> unknown_job;  // check_share rejects before using it
-    v = check_share(issued ? &issued->job : nullptr, c.prefix, p[2].text, p[3].text, p[4].text, c.target, hash_,
-                    issued ? issued->seen : unknown_job);
+    const bool grace = Clock::now() - c.retargeted_at < std::chrono::seconds(1) && meets_target(c.target, c.old_target);
+    v = check_share(issued ? &issued->job : nullptr, c.prefix, p[2].text, p[3].text, p[4].text,
+                    grace ? c.old_target : c.target, hash_, issued ? issued->seen : unknown_job);
   }
   summary_.count(worker, v.accepted, v.reason);
   if (v.accepted) {
@@ -367,6 +388,14 @@ void PoolServer::on_submit(Connection& c, const std::string& id, const Json* par
     log_line("share rejected %llu worker \"%s\" job \"%s\": %s", n, printable(worker).c_str(),
              printable(job_id).c_str(), v.reason.c_str());
     send(c, error_reply(id, v.code, v.reason));
+  }
+  if (options_.stray_replies) {
+    // The same answer again, then answers to ids no request has: none may count.
+    const std::string answer = v.accepted ? "{\"id\":" + id + ",\"result\":true,\"error\":null}"
+                                          : error_reply(id, v.code, v.reason);
+    send(c, answer);
+    for (const char* stray : {"987654321", "10.5", "-11", "\"11\"", "null", "1e999"})
+      send(c, "{\"id\":" + std::string(stray) + ",\"result\":true,\"error\":null}");
   }
 }
 
@@ -386,6 +415,8 @@ void PoolServer::retarget() {
   const double difficulty = hard_target_ ? 2 * options_.difficulty : options_.difficulty;
   log_line("target difficulty %g", difficulty);
   for (auto& c : connections_) {
+    std::copy(std::begin(c->target), std::end(c->target), std::begin(c->old_target));
+    c->retargeted_at = Clock::now();
     difficulty_to_target(difficulty, c->target);
     if (c->authorized) send(*c, set_target_line(c->target));
   }
