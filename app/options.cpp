@@ -11,6 +11,7 @@
 #include "app/console.h"
 #include "app/printable.h"
 #include "app/product.h"
+#include "stratum/fingerprint.h"
 
 namespace ilvo {
 
@@ -24,6 +25,10 @@ std::string usage_format() {
              "  -o, --pool <host:port>   stratum pool (default ") +
          kDefaultHost +
          ":3352, stratum+tcp:// prefix accepted)\n"
+         "      --backup-pool <url>  pool to switch to when the current one fails (repeatable)\n"
+         "      --tls-fingerprint <sha256>\n"
+         "                           for stratum+ssl:// (or +tls://) pools: accept only this certificate\n"
+         "      --tls-insecure       for TLS pools: accept any certificate (not checked)\n"
          "  -u, --wallet <address>   your Talmic address (ADDRESS.rig also accepted)\n"
          "  -w, --rig-id <name>      worker name shown by the pool\n"
          "  -p, --password <" +
@@ -88,16 +93,18 @@ void set_lanes(const char* text, Options& opts) {
 }
 
 // Pool address: [scheme://]host:port, with an IPv6 literal in brackets.
-bool set_pool(const char* option, const std::string& value, Options& opts) {
+bool read_pool(const char* option, const std::string& value, PoolAddress& pool) {
   std::string rest = value;
   const size_t scheme_end = rest.find("://");
+  pool.tls = false;
   if (scheme_end != std::string::npos) {
     const std::string scheme = rest.substr(0, scheme_end);
     if (scheme != "stratum+tcp" && scheme != "stratum+ssl" && scheme != "stratum+tls") {
-      fprintf(stderr, "%s %s: unknown scheme, use stratum+tcp://\n", option, value.c_str());
+      fprintf(stderr, "%s %s: unknown scheme, use stratum+tcp://, stratum+ssl:// or stratum+tls://\n", option,
+              value.c_str());
       return false;
     }
-    opts.tls = scheme != "stratum+tcp";
+    pool.tls = scheme != "stratum+tcp";
     rest.erase(0, scheme_end + 3);
   }
   size_t colon = rest.rfind(':');
@@ -109,7 +116,7 @@ bool set_pool(const char* option, const std::string& value, Options& opts) {
     if (colon != std::string::npos) host = rest.substr(1, close - 1);
   }
   if (colon == std::string::npos) {
-    fprintf(stderr, "--pool needs host:port\n");
+    fprintf(stderr, "%s needs host:port\n", strcmp(option, "-o") == 0 ? "--pool" : option);
     return false;
   }
   if (host.empty()) {
@@ -121,8 +128,27 @@ bool set_pool(const char* option, const std::string& value, Options& opts) {
     fprintf(stderr, "%s %s: the port must be 1 to 65535\n", option, value.c_str());
     return false;
   }
-  opts.host = host;
-  opts.port = static_cast<uint16_t>(port);
+  pool.host = host;
+  pool.port = static_cast<uint16_t>(port);
+  return true;
+}
+
+bool set_pool(const char* option, const std::string& value, Options& opts) {
+  PoolAddress pool;
+  if (!read_pool(option, value, pool)) return false;
+  opts.host = pool.host;
+  opts.port = pool.port;
+  opts.tls = pool.tls;
+  return true;
+}
+
+bool set_fingerprint(const char* text, Options& opts) {
+  tlm::Fingerprint fp;
+  if (!tlm::parse_fingerprint(text, fp)) {
+    fprintf(stderr, "--tls-fingerprint %s: not a SHA-256 fingerprint (64 hex digits, colons allowed)\n", text);
+    return false;
+  }
+  opts.tls_fingerprint = fp;
   return true;
 }
 
@@ -170,10 +196,15 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
       g_color = false;
       continue;
     }
+    if (strcmp(arg, "--tls-insecure") == 0) {
+      opts.tls_insecure = true;
+      continue;
+    }
     const bool takes_value = is(arg, "-o", "--pool") || is(arg, "-u", "--wallet") ||
                              is(arg, "-w", "--rig-id") || is(arg, "-p", "--password") ||
                              is(arg, "-t", "--threads") || is(arg, nullptr, "--stats-file") ||
-                             is(arg, nullptr, "--lanes") || is(arg, nullptr, "--kernel");
+                             is(arg, nullptr, "--lanes") || is(arg, nullptr, "--kernel") ||
+                             is(arg, nullptr, "--backup-pool") || is(arg, nullptr, "--tls-fingerprint");
     if (!takes_value) {
       fprintf(stderr, "unknown option %s (see --help)\n", arg);
       return ParseResult::kExitError;
@@ -198,6 +229,11 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
       opts.stats_file = value;
     } else if (is(arg, nullptr, "--kernel")) {
       opts.kernel = value;
+    } else if (is(arg, nullptr, "--backup-pool")) {
+      opts.backup_pools.emplace_back();
+      ok = read_pool(arg, value, opts.backup_pools.back());
+    } else if (is(arg, nullptr, "--tls-fingerprint")) {
+      ok = set_fingerprint(value, opts);
     } else {
       set_lanes(value, opts);
     }

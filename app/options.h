@@ -2,13 +2,27 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "stratum/fingerprint.h"
 
 namespace ilvo {
 
 inline constexpr const char* kProgramName = "ilvo-varnel-tlm";
 inline constexpr const char* kDefaultHost = "pool.ilvo-varnel.io";
 inline constexpr const char* kDefaultPassword = "x";
+
+// A pool as given on the command line.
+struct PoolAddress {
+  std::string host;
+  uint16_t port = 0;
+  bool tls = false;  // stratum+ssl:// or stratum+tls://
+  std::vector<PoolAddress> backup_pools;  // in order of preference
+  std::optional<tlm::Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show
+  bool tls_insecure = false;                        // accept any certificate
+};
 
 struct Options {
   std::string host = kDefaultHost;
@@ -21,6 +35,9 @@ struct Options {
   std::string stats_file;
   std::string kernel;  // a hash kernel to use instead of the widest this machine runs
   bool tls = false;  // stratum+ssl:// or stratum+tls://
+  std::vector<PoolAddress> backup_pools;  // in order of preference
+  std::optional<tlm::Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show
+  bool tls_insecure = false;                        // accept any certificate
 };
 
 // What the entry point does after parse().

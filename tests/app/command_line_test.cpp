@@ -24,6 +24,10 @@ const std::string kUsage =
     "Usage: ilvo-varnel-tlm --pool HOST:PORT --wallet ADDRESS [options]\n"
     "\n"
     "  -o, --pool <host:port>   stratum pool (default pool.ilvo-varnel.io:3352, stratum+tcp:// prefix accepted)\n"
+    "      --backup-pool <url>  pool to switch to when the current one fails (repeatable)\n"
+    "      --tls-fingerprint <sha256>\n"
+    "                           for stratum+ssl:// (or +tls://) pools: accept only this certificate\n"
+    "      --tls-insecure       for TLS pools: accept any certificate (not checked)\n"
     "  -u, --wallet <address>   your Talmic address (ADDRESS.rig also accepted)\n"
     "  -w, --rig-id <name>      worker name shown by the pool\n"
     "  -p, --password <x>       pool password (default x)\n"
@@ -88,7 +92,11 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
       {{"-u", "W", "-o", "host:abc"}, "-o host:abc: the port must be 1 to 65535\n"},
       {{"-u", "W", "-o", "host:65536"}, "-o host:65536: the port must be 1 to 65535\n"},
       {{"-u", "W", "-o", "host:-1"}, "-o host:-1: the port must be 1 to 65535\n"},
-      {{"-u", "W", "-o", "http://host:80"}, "-o http://host:80: unknown scheme, use stratum+tcp://\n"},
+      {{"-u", "W", "-o", "http://host:80"},
+       "-o http://host:80: unknown scheme, use stratum+tcp://, stratum+ssl:// or stratum+tls://\n"},
+      {{"-u", "W", "--backup-pool", "stratum+ssl://host"}, "--backup-pool needs host:port\n"},
+      {{"-u", "W", "--tls-fingerprint", "ab:cd"},
+       "--tls-fingerprint ab:cd: not a SHA-256 fingerprint (64 hex digits, colons allowed)\n"},
       {{"-u", "W", "-t", "4294967297"}, "-t 4294967297 does not fit in 32 bits\n"},
       {{"-u", "W", "--threads", "-99999999999"}, "--threads -99999999999 does not fit in 32 bits\n"},
       {{"-u", "W\x01"}, "--wallet has a control character or invalid UTF-8\n"},

@@ -54,6 +54,42 @@ TEST(Options, PoolAddress) {
   }
 }
 
+TEST(Options, BackupPoolsAndTlsChecks) {
+  const std::string bare = "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef";
+  std::string pairs;
+  for (size_t i = 0; i < bare.size(); i += 2) {
+    if (i > 0) pairs += ':';
+    pairs.append(bare, i, 2);
+  }
+  Options opts;
+  ASSERT_EQ(parse({"-u", "W", "-o", "stratum+ssl://a:1", "-o", "b:2", "--backup-pool", "stratum+tls://c:3",
+                   "--backup-pool", "d:4", "--tls-insecure", "--tls-fingerprint", bare.c_str()},
+                  opts),
+            ParseResult::kRun);
+  EXPECT_FALSE(opts.tls);  // the later --pool has no scheme
+  ASSERT_EQ(opts.backup_pools.size(), 2u);
+  EXPECT_EQ(opts.backup_pools[0].host, "c");
+  EXPECT_EQ(opts.backup_pools[0].port, 3);
+  EXPECT_TRUE(opts.backup_pools[0].tls);
+  EXPECT_EQ(opts.backup_pools[1].host, "d");
+  EXPECT_EQ(opts.backup_pools[1].port, 4);
+  EXPECT_FALSE(opts.backup_pools[1].tls);
+  EXPECT_TRUE(opts.tls_insecure);
+  ASSERT_TRUE(opts.tls_fingerprint);
+  std::string upper = pairs;
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  EXPECT_EQ(tlm::fingerprint_text(*opts.tls_fingerprint), upper);
+
+  // The colon form in either case reads the same; anything else is refused.
+  tlm::Fingerprint fp;
+  EXPECT_TRUE(tlm::parse_fingerprint(pairs, fp) && fp == *opts.tls_fingerprint);
+  std::string misplaced = pairs;
+  std::swap(misplaced[2], misplaced[3]);
+  for (const std::string& bad : {bare + "0", bare.substr(1), pairs.substr(1), misplaced, pairs + ":"}) {
+    EXPECT_FALSE(tlm::parse_fingerprint(bad, fp)) << bad;
+  }
+}
+
 TEST(Options, ThreadCountUpToFourTimesTheCpus) {
   const int32_t cpus = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
   const std::string most = std::to_string(4 * cpus), too_many = std::to_string(4 * cpus + 1);
