@@ -19,9 +19,6 @@ struct PoolAddress {
   std::string host;
   uint16_t port = 0;
   bool tls = false;  // stratum+ssl:// or stratum+tls://
-  std::vector<PoolAddress> backup_pools;  // in order of preference
-  std::optional<tlm::Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show
-  bool tls_insecure = false;                        // accept any certificate
 };
 
 struct Options {

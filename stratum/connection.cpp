@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "stratum/stratum.h"
-#include "stratum/tcp_transport.h"
 
 namespace tlm {
 
@@ -67,6 +66,8 @@ void Stratum::start(const Config& config) {
   user = config.user;
   password = config.password;
   agent = config.agent;
+  tls = config.tls;
+  tls_settings = config.tls_settings;
   running = true;
   conn_thread = std::thread([this] { run(); });
 }
@@ -88,11 +89,9 @@ ShareCounts Stratum::counts() const {
 void Stratum::run() {
   int backoff = 1;
   while (running) {
-    if (dial()) {
-      {
-        std::lock_guard<std::mutex> lock(fd_mutex);
-        transport = std::make_unique<TcpTransport>(std::exchange(fd, -1));
-      }
+    transport = dial();
+    if (on_dial && running) on_dial(transport != nullptr);
+    if (transport) {
       extranonce1.clear();
       have_job = false;
       have_target = false;

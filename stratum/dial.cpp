@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "stratum/stratum.h"
+#include "stratum/tcp_transport.h"
 
 namespace tlm {
 
@@ -117,17 +118,20 @@ DialResult dial_tcp(const std::string& host, uint16_t port, const std::atomic<bo
   return DialResult::kCannotConnect;
 }
 
-bool Stratum::dial() {
+std::unique_ptr<Transport> Stratum::dial() {
+  const std::string where = host + ":" + std::to_string(port);
   int s = -1;
   switch (dial_tcp(host, port, running, timing.send_timeout, s)) {
     case DialResult::kConnected: break;
-    case DialResult::kCannotResolve: report("cannot resolve " + host); return false;
-    case DialResult::kCannotConnect: report("cannot connect to " + host + ":" + std::to_string(port)); return false;
-    case DialResult::kStopped: return false;
+    case DialResult::kCannotResolve: report("cannot resolve " + host); return nullptr;
+    case DialResult::kCannotConnect: report("cannot connect to " + where); return nullptr;
+    case DialResult::kStopped: return nullptr;
   }
-  std::lock_guard<std::mutex> lock(fd_mutex);
-  fd = s;
-  return true;
+  if (!tls) return std::make_unique<TcpTransport>(s);
+  std::string error;
+  std::unique_ptr<Transport> stream = tls_connect(s, host, tls_settings, running, error, timing.send_timeout);
+  if (!stream && running) report("cannot connect to " + where + ": " + error);
+  return stream;
 }
 
 }  // namespace tlm

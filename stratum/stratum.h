@@ -19,6 +19,7 @@
 #include "miner/share_sink.h"
 #include "miner/work.h"
 #include "stratum/share_queue.h"
+#include "stratum/tls_transport.h"
 #include "stratum/transport.h"
 
 namespace ilvo {
@@ -53,6 +54,8 @@ class Stratum : public ShareSink {
     std::string user;      // login for mining.authorize and every mining.submit
     std::string password;  // second parameter of mining.authorize
     std::string agent;     // sole parameter of mining.subscribe
+    bool tls = false;          // TLS over the TCP connection
+    TlsSettings tls_settings;  // how the pool's certificate is checked
   };
 
   // Time constants of the connection thread. The program always uses the
@@ -77,6 +80,8 @@ class Stratum : public ShareSink {
   std::function<void(const ShareResult&)> on_share;    // the reply to a share
   std::function<void(const std::string& text)> on_message;  // one status line
   std::function<void()> on_lost;  // the connection ended: its jobs can no longer be mined
+  // The end of an attempt to connect (TLS handshake included): whether it worked.
+  std::function<void(bool connected)> on_dial;
 
   // Copies the configuration and starts the connection thread. Only while stopped.
   void start(const Config& config);
@@ -99,7 +104,8 @@ class Stratum : public ShareSink {
   std::atomic<bool> connected{false};
 
  private:
-  bool dial();
+  // Connects, over TLS when configured: the stream, or null after saying why.
+  std::unique_ptr<Transport> dial();
   void run();
   // Serves one connection until it ends or the client stops.
   void serve();
@@ -150,10 +156,10 @@ class Stratum : public ShareSink {
   std::string user;
   std::string password;
   std::string agent;
+  bool tls = false;
+  TlsSettings tls_settings;
   std::thread conn_thread;
   std::atomic<bool> running{false};
-  std::mutex fd_mutex;  // guards fd while dial fills it
-  int fd = -1;          // the socket dial connected, until the transport takes it
   std::unique_ptr<Transport> transport;
   std::string out;                // output not yet written
   uint64_t out_share = 0;         // id of the share whose line is in `out`, 0: none

@@ -41,6 +41,7 @@ const Flag kFlags[] = {
     {"--silent", &PoolOptions::silent},             {"--send-reconnect", &PoolOptions::send_reconnect},
     {"--split-writes", &PoolOptions::split_writes}, {"--reject-all", &PoolOptions::reject_all},
     {"--bad-jobs", &PoolOptions::bad_jobs},         {"--stray-replies", &PoolOptions::stray_replies},
+    {"--tls", &PoolOptions::tls},
 };
 
 }  // namespace
@@ -54,6 +55,9 @@ const char* pool_usage() {
          "  --seconds S            stop after S seconds (default: run until Ctrl-C)\n"
          "  --summary FILE         write a JSON summary of the shares on stop\n"
          "  --refuse-login REASON  refuse every login with this reason\n"
+         "  --tls                  serve TLS with a certificate made at start\n"
+         "  --tls-cert FILE        serve TLS with this PEM certificate chain (with --tls-key)\n"
+         "  --tls-key FILE         the PEM private key of --tls-cert\n"
          "fault modes:\n"
          "  --close-after N        close each connection after sending N lines\n"
          "  --garbage              send junk lines between the real ones\n"
@@ -124,6 +128,10 @@ bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, st
     } else if (arg == "--reject-reason") {
       opts.reject_all = true;
       opts.reject_reason = value;
+    } else if (arg == "--tls-cert") {
+      opts.tls_cert = value;
+    } else if (arg == "--tls-key") {
+      opts.tls_key = value;
     } else if (arg == "--summary") {
       opts.summary_file = value;
     } else if (arg == "--refuse-login") {
@@ -138,6 +146,11 @@ bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, st
       return false;
     }
   }
+  if (opts.tls_cert.empty() != opts.tls_key.empty()) {
+    error = "--tls-cert and --tls-key go together";
+    return false;
+  }
+  if (!opts.tls_cert.empty()) opts.tls = true;
   return true;
 }
 

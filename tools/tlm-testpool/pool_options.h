@@ -14,6 +14,9 @@ struct PoolOptions {
   double seconds = 0;            // stop after this long; 0 runs until a signal
   std::string summary_file;      // JSON summary written on stop, when set
   std::string refuse_login;      // refuse every login with this reason, when set
+  bool tls = false;              // serve TLS
+  std::string tls_cert;          // PEM certificate chain for TLS; empty: make one at start
+  std::string tls_key;           // PEM key of tls_cert
 
   // Fault modes for testing miners.
   int close_after = 0;           // close each connection after sending this many lines

@@ -19,6 +19,7 @@
 
 #include "json/json.h"
 #include "stratum/hex.h"
+#include "stratum/tcp_transport.h"
 
 namespace testpool {
 
@@ -116,7 +117,7 @@ const std::string& text_of(const Json& v) {
 }  // namespace
 
 struct PoolServer::Connection {
-  int fd = -1;
+  std::unique_ptr<tlm::Transport> stream;  // plain TCP, or TLS with --tls
   uint64_t number = 0;
   std::vector<uint8_t> prefix;
   std::string in;
@@ -142,13 +143,15 @@ struct PoolServer::Connection {
 PoolServer::PoolServer(const PoolOptions& options, HashFn hash) : options_(options), hash_(hash) {}
 
 PoolServer::~PoolServer() {
-  for (auto& c : connections_) {
-    if (!c->dead) close(c->fd);
-  }
   if (listen_fd_ >= 0) close(listen_fd_);
 }
 
 bool PoolServer::listen() {
+  std::string error;
+  if (options_.tls && !tls_.init(options_.tls_cert, options_.tls_key, error)) {
+    log_line("cannot serve TLS: %s", error.c_str());
+    return false;
+  }
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   int one = 1;
   sockaddr_in addr{};
@@ -165,7 +168,12 @@ bool PoolServer::listen() {
     log_line("cannot listen on 127.0.0.1:%u: %s", options_.port, strerror(errno));
     return false;
   }
-  log_line("listening on 127.0.0.1:%u", ntohs(addr.sin_port));
+  if (options_.tls) {
+    log_line("listening on 127.0.0.1:%u over TLS, certificate SHA-256 %s", ntohs(addr.sin_port),
+             tlm::fingerprint_text(tls_.fingerprint()).c_str());
+  } else {
+    log_line("listening on 127.0.0.1:%u", ntohs(addr.sin_port));
+  }
   return true;
 }
 
@@ -214,9 +222,10 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
     }
 
     std::vector<pollfd> fds{{listen_fd_, POLLIN, 0}};
-    const short in = stalled ? 0 : POLLIN;
     for (const auto& c : connections_) {
-      fds.push_back({c->fd, static_cast<short>(in | (c->out_pos < c->out.size() ? POLLOUT : 0)), 0});
+      const short in = stalled ? 0 : c->stream->events(false);
+      const short out = c->out_pos < c->out.size() ? c->stream->events(true) : 0;
+      fds.push_back({c->stream->fd(), static_cast<short>(in | out), 0});
     }
     // Wake in time for retargets faster than the usual 100 ms.
     const int wait_ms = options_.retarget_interval > 0 ? std::clamp(static_cast<int>(options_.retarget_interval * 1000), 1, 100) : 100;
@@ -229,8 +238,11 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
       // Connections accepted below are appended, so the indices still match fds.
       for (size_t i = 1; i < fds.size(); ++i) {
         Connection& c = *connections_[i - 1];
-        if (!stalled && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) read_from(c);
-        if (!c.dead && (fds[i].revents & POLLOUT)) flush(c);
+        // Over TLS a read may wait for the socket to take data and a write for it
+        // to bring some: any event lets both try.
+        if (fds[i].revents == 0) continue;
+        if (!stalled) read_from(c);
+        if (!c.dead) flush(c);
       }
       if (fds[0].revents & POLLIN) accept_all();
     }
@@ -244,10 +256,10 @@ void PoolServer::drain() {
   // Bounded: a miner that keeps sending cannot hold the stop up for long.
   for (int round = 0; round < 100 && !connections_.empty(); ++round) {
     std::vector<pollfd> fds;
-    for (const auto& c : connections_) fds.push_back({c->fd, POLLIN, 0});
+    for (const auto& c : connections_) fds.push_back({c->stream->fd(), c->stream->events(false), 0});
     if (poll(fds.data(), fds.size(), 0) <= 0) return;
     for (size_t i = 0; i < fds.size(); ++i) {
-      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) read_from(*connections_[i]);
+      if (fds[i].revents != 0) read_from(*connections_[i]);
     }
     std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) { return c->dead; });
   }
@@ -267,7 +279,11 @@ void PoolServer::accept_all() {
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto c = std::make_unique<Connection>();
-    c->fd = fd;
+    c->stream = options_.tls ? tls_.accept(fd) : std::make_unique<tlm::TcpTransport>(fd);
+    if (!c->stream) {
+      log_line("connection refused: no TLS session");
+      continue;
+    }
     c->number = ++connection_count_;
     c->faulty = options_.faulty_connections == 0 || c->number <= static_cast<uint64_t>(options_.faulty_connections);
     ++summary_.connections;
@@ -281,10 +297,10 @@ void PoolServer::accept_all() {
 
 void PoolServer::read_from(Connection& c) {
   char buf[16384];
-  ssize_t got = recv(c.fd, buf, sizeof buf, 0);
-  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
-  if (got <= 0) {
-    close_connection(c, got == 0 ? "closed by the miner" : "read error");
+  ssize_t got = c.stream->read(buf, sizeof buf);
+  if (got == 0) return;
+  if (got < 0) {
+    close_connection(c, "closed by the miner, or a read error");
     return;
   }
   c.in.append(buf, static_cast<size_t>(got));
@@ -454,10 +470,9 @@ void PoolServer::flush(Connection& c) {
   while (!c.dead && c.out_pos < c.out.size()) {
     size_t piece = c.out.size() - c.out_pos;
     if (options_.split_writes && piece > kSplitPiece) piece = kSplitPiece;
-    ssize_t sent = ::send(c.fd, c.out.data() + c.out_pos, piece, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    if (sent <= 0) {
+    ssize_t sent = c.stream->write(c.out.data() + c.out_pos, piece);
+    if (sent == 0) break;
+    if (sent < 0) {
       close_connection(c, "write error");
       return;
     }
@@ -469,7 +484,7 @@ void PoolServer::flush(Connection& c) {
     if (c.closing && !c.draining) {
       // Half-close: the miner sees the end of the stream, while shares it sent
       // before noticing are still read, checked and counted.
-      shutdown(c.fd, SHUT_WR);
+      shutdown(c.stream->fd(), SHUT_WR);
       c.draining = true;
       log_line("closing %llu", static_cast<unsigned long long>(c.number));
     }
@@ -480,7 +495,7 @@ void PoolServer::flush(Connection& c) {
 
 void PoolServer::close_connection(Connection& c, const char* why) {
   if (c.dead) return;
-  close(c.fd);
+  c.stream.reset();
   c.dead = true;
   log_line("disconnected %llu: %s", static_cast<unsigned long long>(c.number), why);
 }

@@ -14,6 +14,7 @@
 #include "tools/tlm-testpool/pool_options.h"
 #include "tools/tlm-testpool/share_check.h"
 #include "tools/tlm-testpool/summary.h"
+#include "tools/tlm-testpool/tls_server.h"
 
 namespace ilvo {
 class Json;
@@ -28,7 +29,8 @@ class PoolServer {
   PoolServer(const PoolServer&) = delete;
   PoolServer& operator=(const PoolServer&) = delete;
 
-  // Binds 127.0.0.1 on the configured port and logs "listening on 127.0.0.1:PORT".
+  // Binds 127.0.0.1 on the configured port and logs "listening on 127.0.0.1:PORT",
+  // with --tls followed by " over TLS, certificate SHA-256 " and its fingerprint.
   // False (with a logged reason) when that fails.
   bool listen();
   // Serves until `stop` becomes non-zero or the time limit passes.
@@ -62,6 +64,7 @@ class PoolServer {
 
   const PoolOptions options_;
   const HashFn hash_;
+  TlsServer tls_;  // set up by listen with --tls
   int listen_fd_ = -1;
   std::vector<std::unique_ptr<Connection>> connections_;
   std::deque<IssuedJob> jobs_;  // newest last; older ones are forgotten
