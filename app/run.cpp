@@ -1,6 +1,5 @@
 #include "app/run.h"
 
-#include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
@@ -15,7 +14,9 @@
 #include "app/dev_fee.h"
 #include "app/handlers.h"
 #include "app/product.h"
+#include "app/pool_switch.h"
 #include "app/statistics.h"
+#include "app/threads.h"
 #include "engine/engine.h"
 #include "miner/miner.h"
 #include "miner/target.h"
@@ -34,27 +35,6 @@ bool cpu_supported() {
   return __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("aes") && __builtin_cpu_supports("pclmul");
 }
 
-sigset_t stop_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  return set;
-}
-
-// Starts threads with the stop signals blocked, so a stop signal always reaches
-// the main thread: it sleeps in nanosleep and acts on it, while a signal landing on
-// a pool or mining thread would interrupt its connect, send or sleep instead.
-template <typename Start>
-void start_without_stop_signals(Start start) {
-  const sigset_t stop = stop_signals();
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &stop, &previous);
-  start();
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
-
 // A stop signal ends the sleep at once; any other keeps it going.
 void sleep_one_second() {
   timespec left{1, 0};
@@ -65,10 +45,6 @@ void sleep_one_second() {
 }  // namespace
 
 int run(Options opts) {
-  if (opts.tls) {
-    logf(kBad, "TLS pools (stratum+ssl://, stratum+tls://) are not supported yet: use stratum+tcp://");
-    return 1;
-  }
   if (!cpu_supported()) {
     logf(kBad, "this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported");
     return 1;
@@ -104,11 +80,39 @@ int run(Options opts) {
   logf(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
        static_cast<unsigned>(opts.port), user.c_str(), opts.threads);
   logf(kMuted, "kernel %s · %d lanes", tlm_engine_choice(), opts.lanes);
+  if (opts.tls_insecure && !opts.tls_fingerprint) {
+    logf(kBad, "--tls-insecure: TLS pools are not checked, anyone on the way can pose as the pool");
+  }
 
   tlm::Stratum stratum;
   tlm::Miner miner(&stratum);
+  tlm::Stratum::Config config;
+  config.host = opts.host;
+  config.port = opts.port;
+  config.user = user;
+  config.password = opts.password;
+  config.agent = std::string(kProductName) + "/" + kVersion;
+  config.tls = opts.tls;
+  config.tls_settings.pin = opts.tls_fingerprint;
+  config.tls_settings.insecure = opts.tls_insecure;
+  // Every change of login or pool: the job is withdrawn and the client restarted.
+  auto restart = [&](const std::function<void()>& change) {
+    miner.withdraw();
+    stratum.stop();
+    // A job the old connection was publishing while we withdrew may have put it
+    // back; with the connection thread joined, withdrawing again is final.
+    miner.withdraw();
+    change();
+    start_without_stop_signals([&] { stratum.start(config); });
+  };
+  std::vector<PoolAddress> pools{{opts.host, opts.port, opts.tls}};
+  pools.insert(pools.end(), opts.backup_pools.begin(), opts.backup_pools.end());
+  PoolSwitch pool_switch(pools, config, restart);
+
   JobReporter jobs;
+  stratum.on_dial = [&](bool connected) { pool_switch.dialled(connected); };
   stratum.on_work = [&](const tlm::Work& w) {
+    pool_switch.job();
     miner.set_work(w);
     jobs.report(w.job_id, w.clean, tlm::share_difficulty(std::data(w.target)));
   };
@@ -124,25 +128,11 @@ int run(Options opts) {
     return 1;
   }
 
-  tlm::Stratum::Config config;
-  config.host = opts.host;
-  config.port = opts.port;
-  config.user = user;
-  config.password = opts.password;
-  config.agent = std::string(kProductName) + "/" + kVersion;
   start_without_stop_signals([&] { stratum.start(config); });
 
   const auto t0 = std::chrono::steady_clock::now();
   Statistics stats(opts.stats_file, opts.threads);
-  DevFee dev_fee([&](bool to_fee) {
-    miner.withdraw();
-    stratum.stop();
-    // A job the old connection was publishing while we withdrew may have put it
-    // back; with the connection thread joined, withdrawing again is final.
-    miner.withdraw();
-    config.user = to_fee ? kDevFeeWallet : user;
-    start_without_stop_signals([&] { stratum.start(config); });
-  });
+  DevFee dev_fee([&](bool to_fee) { restart([&] { config.user = to_fee ? kDevFeeWallet : user; }); });
 
   while (!g_stop.load()) {
     sleep_one_second();
@@ -150,6 +140,7 @@ int run(Options opts) {
     const double uptime =
         static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1e9;
     dev_fee.step(uptime, stratum.connected.load());
+    pool_switch.step();
     const tlm::ShareCounts counts = stratum.counts();
     stats.step(uptime, miner.hashes(), counts.accepted, counts.rejected, miner.has_work());
   }
@@ -158,6 +149,7 @@ int run(Options opts) {
   // comes last, so nothing is logged after it.
   miner.stop();
   stratum.stop();
+  pool_switch.stop();
   const double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   report_exit_summary(uptime, uptime > 0 ? static_cast<double>(miner.hashes()) / uptime : 0.0, miner.found(),
                       stratum.counts());

@@ -39,6 +39,7 @@ Pool::Pool(std::vector<std::string> args) {
   if (child_->read_line(line, 10000) && std::regex_search(line, m, std::regex(R"(listening on 127\.0\.0\.1:(\d+))"))) {
     port_ = static_cast<uint16_t>(std::stoi(m[1]));
   }
+  lines_.push_back(line);
 }
 
 Pool::~Pool() {

@@ -1,0 +1,107 @@
+#include "app/pool_switch.h"
+
+#include "app/console.h"
+#include "app/handlers.h"
+#include "app/threads.h"
+
+namespace ilvo {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The fault tests build a second executable from this file with these set, so
+// that a failover and the way back take seconds; the program itself always uses
+// the full times.
+tlm::Failover::Timing default_timing() {
+  tlm::Failover::Timing t;
+#ifdef TLM_TEST_JOB_WAIT_MS
+  t.job_wait = std::chrono::milliseconds(TLM_TEST_JOB_WAIT_MS);
+#endif
+#ifdef TLM_TEST_PROBE_EVERY_MS
+  t.probe_every = std::chrono::milliseconds(TLM_TEST_PROBE_EVERY_MS);
+#endif
+  return t;
+}
+
+std::string address(const PoolAddress& pool) { return pool.host + ":" + std::to_string(pool.port); }
+
+}  // namespace
+
+PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, tlm::Stratum::Config& config, Restart restart)
+    : pools_(std::move(pools)),
+      config_(config),
+      restart_(std::move(restart)),
+      failover_(pools_.size(), Clock::now(), default_timing()) {
+  probe_.on_work = [this](const tlm::Work&) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failover_.probe_job();
+  };
+  probe_.on_dial = [this](bool connected) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!connected) failover_.probe_dial_failed();
+  };
+  probe_.on_message = [](const std::string& text) { report_pool_message("first pool: " + text); };
+}
+
+void PoolSwitch::stop() { probe_.stop(); }
+
+void PoolSwitch::dialled(bool connected) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (connected) {
+    failover_.connected(session_);
+  } else {
+    failover_.dial_failed(session_);
+  }
+}
+
+void PoolSwitch::job() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failover_.job(session_, Clock::now());
+}
+
+void PoolSwitch::step() {
+  for (;;) {
+    tlm::Failover::Step s;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      s = failover_.next(Clock::now());
+    }
+    switch (s.kind) {
+      case tlm::Failover::Step::kNone:
+        return;
+      case tlm::Failover::Step::kSwitch:
+        switch_to(s.pool, s.reason);
+        break;
+      case tlm::Failover::Step::kStartProbe:
+        start_probe();
+        break;
+      case tlm::Failover::Step::kStopProbe:
+        probe_.stop();
+        break;
+    }
+  }
+}
+
+void PoolSwitch::switch_to(size_t pool, const std::string& reason) {
+  probe_.stop();
+  logf(kStrong, "switching from %s to %s: %s", address(pools_[session_]).c_str(), address(pools_[pool]).c_str(),
+       reason.c_str());
+  restart_([&] {
+    config_.host = pools_[pool].host;
+    config_.port = pools_[pool].port;
+    config_.tls = pools_[pool].tls;
+    std::lock_guard<std::mutex> lock(mutex_);
+    session_ = pool;
+  });
+}
+
+void PoolSwitch::start_probe() {
+  tlm::Stratum::Config probe = config_;
+  probe.host = pools_[0].host;
+  probe.port = pools_[0].port;
+  probe.tls = pools_[0].tls;
+  start_without_stop_signals([&] { probe_.start(probe); });
+}
+
+}  // namespace ilvo

@@ -1,0 +1,32 @@
+// Threads that never take the stop signals, which belong to the main thread.
+#pragma once
+
+#include <pthread.h>
+#include <signal.h>
+
+namespace ilvo {
+
+// SIGINT, SIGTERM and SIGHUP.
+inline sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+// Runs `start`, which starts threads, with the stop signals blocked, so a stop
+// signal always reaches the main thread: it sleeps in nanosleep and acts on it,
+// while a signal landing on a pool or mining thread would interrupt its connect,
+// send or sleep instead.
+template <typename Start>
+void start_without_stop_signals(Start start) {
+  const sigset_t stop = stop_signals();
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &stop, &previous);
+  start();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+}  // namespace ilvo

@@ -1,0 +1,90 @@
+// The pool connection as people run it: a TLS pool with a pinned certificate, and
+// a backup pool taken while the first one is down and left when it is back.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/faults/fault_session.h"
+
+namespace faults {
+namespace {
+
+// A loopback port nobody listens on, for a while.
+uint16_t unused_port() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  bind(s, reinterpret_cast<sockaddr*>(&addr), len);
+  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(s);
+  return ntohs(addr.sin_port);
+}
+
+TEST(TlsPool, MinesWithThePinnedCertificateAndRefusesAnyOther) {
+  Pool pool({"--tls", "--difficulty", share_difficulty()});
+  ASSERT_NE(pool.port(), 0) << pool.log_text();
+  std::smatch m;
+  const std::string listening = pool.log_text();
+  ASSERT_TRUE(std::regex_search(listening, m, std::regex("certificate SHA-256 ([0-9A-F:]{95})"))) << listening;
+  const std::string fingerprint = m[1];
+  const std::string where = "127.0.0.1:" + std::to_string(pool.port());
+
+  // Refused before a line is sent, and tried again with the back-off.
+  const struct {
+    std::vector<std::string> options;
+    std::string reason;
+  } refused[] = {
+      {{"--tls-fingerprint", std::string(64, 'a')}, "certificate fingerprint " + fingerprint + " is not the pinned one"},
+      {{}, "certificate not trusted: self-signed certificate"},
+  };
+  size_t connections = 0;
+  for (const auto& c : refused) {
+    Miner miner(pool.port(), c.options, "stratum+ssl://127.0.0.1");
+    connections += 2;
+    EXPECT_TRUE(miner.until([&] { return pool.count("connection ") >= connections; }, 20000, &pool))
+        << pool.log_text();
+    EXPECT_EQ(miner.count("cannot connect to " + where + ": " + c.reason), 1u) << miner.log_text();
+    EXPECT_EQ(miner.count("connected to"), 0u);
+    EXPECT_EQ(miner.stop(SIGTERM), 0);
+  }
+
+  Miner miner(pool.port(), {"--tls-fingerprint", fingerprint}, "stratum+tls://127.0.0.1");
+  EXPECT_TRUE(miner.until_count("share accepted", 2, 60000, &pool)) << miner.log_text();
+  EXPECT_EQ(miner.stop(SIGTERM), 0);
+  pool.pump();
+  EXPECT_EQ(pool.count("subscribe "), 1u) << pool.log_text();
+  expect_no_share_lost(miner, pool);
+}
+
+TEST(BackupPools, MinesOnTheBackupWhileTheFirstPoolIsDownAndGoesBack) {
+  Pool backup({"--difficulty", share_difficulty(), "--job-interval", "1"});
+  ASSERT_NE(backup.port(), 0);
+  const uint16_t first_port = unused_port();
+  const std::string first = "127.0.0.1:" + std::to_string(first_port);
+  const std::string second = "127.0.0.1:" + std::to_string(backup.port());
+  Miner miner(first_port, {"--backup-pool", "stratum+tcp://" + second});
+
+  const std::string away = "switching from " + first + " to " + second + ": 3 connection attempts failed";
+  ASSERT_TRUE(miner.until_count(away, 1, 30000, &backup)) << miner.log_text();
+  ASSERT_TRUE(miner.until([&] { return accepted_after_last(miner, "switching from"); }, 60000, &backup))
+      << miner.log_text();
+
+  Pool pool({"--port", std::to_string(first_port), "--difficulty", share_difficulty(), "--job-interval", "1"});
+  ASSERT_EQ(pool.port(), first_port) << pool.log_text();
+  const std::string back = "switching from " + second + " to " + first + ": the first pool delivers jobs again";
+  ASSERT_TRUE(miner.until_count(back, 1, 30000, &pool)) << miner.log_text();
+  EXPECT_TRUE(miner.until([&] { return accepted_after_last(miner, "switching from"); }, 60000, &pool))
+      << miner.log_text();
+  EXPECT_EQ(miner.stop(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace faults
