@@ -25,7 +25,7 @@ tlm::Stratum::Timing fast_timing() {
 }
 
 tlm::Stratum::Config config(uint16_t port, const std::string& user = "RWallet.rig") {
-  return tlm::Stratum::Config{"127.0.0.1", port, user, "x", "Ilvo Varnel TLM/1.1.0"};
+  return tlm::Stratum::Config{"127.0.0.1", port, user, "x", "Ilvo Varnel TLM/1.1.0", false, {}};
 }
 
 const std::string kPrefixLine = "{\"id\":1,\"result\":[null,\"0a0b0c0d\"],\"error\":null}\n";
@@ -153,7 +153,7 @@ TEST(StratumConnection, ReconnectsOnRequestBadPrefixOverlongLineAndSilence) {
 TEST(StratumConnection, BacksOffAfterFailedDials) {
   tlm::Stratum client;  // production timing: the first waits are 1 s and 2 s
   Recorder rec(client);
-  client.start(tlm::Stratum::Config{"pool.invalid", 3352, "u", "x", "a"});
+  client.start(tlm::Stratum::Config{"pool.invalid", 3352, "u", "x", "a", false, {}});
   ASSERT_TRUE(rec.wait_message("cannot resolve pool.invalid", 3, 6000));
   auto start = std::chrono::steady_clock::now();
   client.stop();

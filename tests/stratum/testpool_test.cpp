@@ -54,7 +54,7 @@ tlm::Stratum::Timing fast_timing() {
 }
 
 tlm::Stratum::Config config(uint16_t port) {
-  return tlm::Stratum::Config{"127.0.0.1", port, "RTestWallet.rig1", "x", "Ilvo Varnel TLM/1.1.0"};
+  return tlm::Stratum::Config{"127.0.0.1", port, "RTestWallet.rig1", "x", "Ilvo Varnel TLM/1.1.0", false, {}};
 }
 
 // A share as the miner builds it: the job's header with the prefix, its own
