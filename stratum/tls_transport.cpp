@@ -111,10 +111,10 @@ ssize_t TlsTransport::outcome(int result, short& waits_for) {
 int TlsTransport::fd() const { return SSL_get_fd(ssl_); }
 
 short TlsTransport::events(bool want_write) const {
-  if (want_write) return write_waits_for_;
   // Text already decrypted but not yet taken wakes no poll on the socket; the
   // socket being writable does, at once.
-  return SSL_pending(ssl_) > 0 ? POLLIN | POLLOUT : read_waits_for_;
+  const short read = SSL_pending(ssl_) > 0 ? POLLIN | POLLOUT : read_waits_for_;
+  return want_write ? read | write_waits_for_ : read;
 }
 
 std::unique_ptr<Transport> tls_connect(int fd, const std::string& host, const TlsSettings& settings,

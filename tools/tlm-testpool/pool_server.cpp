@@ -221,11 +221,12 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
       log_line(stalled ? "stalled: reading nothing for %g s" : "reading again after %g s", options_.stall_for);
     }
 
+    // Sending a job or a target above may have ended connections.
+    std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) { return c->dead; });
     std::vector<pollfd> fds{{listen_fd_, POLLIN, 0}};
     for (const auto& c : connections_) {
-      const short in = stalled ? 0 : c->stream->events(false);
-      const short out = c->out_pos < c->out.size() ? c->stream->events(true) : 0;
-      fds.push_back({c->stream->fd(), static_cast<short>(in | out), 0});
+      const short events = c->stream->events(c->out_pos < c->out.size());
+      fds.push_back({c->stream->fd(), static_cast<short>(stalled ? events & ~POLLIN : events), 0});
     }
     // Wake in time for retargets faster than the usual 100 ms.
     const int wait_ms = options_.retarget_interval > 0 ? std::clamp(static_cast<int>(options_.retarget_interval * 1000), 1, 100) : 100;
@@ -240,7 +241,7 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
         Connection& c = *connections_[i - 1];
         // Over TLS a read may wait for the socket to take data and a write for it
         // to bring some: any event lets both try.
-        if (fds[i].revents == 0) continue;
+        if (c.dead || fds[i].revents == 0) continue;
         if (!stalled) read_from(c);
         if (!c.dead) flush(c);
       }
