@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cctype>
+
 #include "tests/faults/fault_session.h"
 
 namespace faults {
@@ -39,7 +41,10 @@ TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
                                    "speed 10s ",   "ignored ",       "uptime ",       "stopping",
                                    "1 line from the pool could not be read", "invalid target from the pool"};
   for (const LogLine& l : miner.log()) {
-    bool known = false;
+    // "N more lines from the pool not shown": the budget for pool lines, spent
+    // faster in the slower sanitizer builds.
+    bool known = std::isdigit(static_cast<unsigned char>(l.text[0])) &&
+                 l.text.find(" more lines from the pool not shown") != std::string::npos;
     for (const char* e : kExpected) known |= l.text.rfind(e, 0) == 0;
     EXPECT_TRUE(known) << l.text;
   }
