@@ -183,7 +183,7 @@ bool is_loopback_host(const std::string& host) {
   return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-ApiServer::ApiServer() = default;
+ApiServer::ApiServer(const PublishedSnapshot& figures) : figures_(figures) {}
 
 ApiServer::~ApiServer() { stop(); }
 
@@ -208,10 +208,10 @@ bool ApiServer::start(const std::string& host, uint16_t port, const std::string&
     return httplib::Server::HandlerResponse::Handled;
   });
   server_->Get("/summary", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(render_summary(current()), "application/json");
+    res.set_content(render_summary(figures_.get()), "application/json");
   });
   server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(render_metrics(current()), "text/plain; version=0.0.4; charset=utf-8");
+    res.set_content(render_metrics(figures_.get()), "text/plain; version=0.0.4; charset=utf-8");
   });
 
   const int bound = port == 0 ? server_->bind_to_any_port(host) : (server_->bind_to_port(host, port) ? port : -1);
@@ -225,16 +225,6 @@ bool ApiServer::start(const std::string& host, uint16_t port, const std::string&
     listen_returned_.store(true);
   });
   return true;
-}
-
-void ApiServer::publish(const Snapshot& s) {
-  std::lock_guard<std::mutex> lock(snapshot_mutex_);
-  snapshot_ = s;
-}
-
-Snapshot ApiServer::current() const {
-  std::lock_guard<std::mutex> lock(snapshot_mutex_);
-  return snapshot_;
 }
 
 void ApiServer::stop() {

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -20,7 +19,8 @@ bool is_loopback_host(const std::string& host);
 
 class ApiServer {
  public:
-  ApiServer();
+  // Serves what `figures` holds; it must outlive the server.
+  explicit ApiServer(const PublishedSnapshot& figures);
   ~ApiServer();  // stops
   ApiServer(const ApiServer&) = delete;
   ApiServer& operator=(const ApiServer&) = delete;
@@ -32,8 +32,6 @@ class ApiServer {
   bool start(const std::string& host, uint16_t port, const std::string& token, std::string& error);
   // The port it listens on, once started.
   uint16_t port() const { return port_; }
-  // Replaces the figures served. Safe from any thread; the lock covers the copy only.
-  void publish(const Snapshot& s);
   // Stops listening, cuts open requests short and joins the threads, within
   // about a tenth of a second. Further calls do nothing.
   void stop();
@@ -41,15 +39,12 @@ class ApiServer {
  private:
   class Server;
 
-  Snapshot current() const;
-
   std::unique_ptr<Server> server_;
   std::thread thread_;
   std::atomic<bool> listen_returned_{false};
   uint16_t port_ = 0;
   std::string token_;
-  mutable std::mutex snapshot_mutex_;
-  Snapshot snapshot_;  // guarded by snapshot_mutex_
+  const PublishedSnapshot& figures_;
 };
 
 }  // namespace ilvo

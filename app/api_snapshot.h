@@ -1,8 +1,10 @@
-// The figures the monitoring API serves: a copy the main loop publishes once a
-// second, so a request never touches the miner or the pool client.
+// The figures the monitoring API and the keyboard commands show: a copy the main
+// loop publishes once a second, so a reader never touches the miner or the pool
+// client.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,24 @@ struct Snapshot {
   uint64_t dropped = 0;
   double difficulty = 0;         // the pool's current share difficulty
   int64_t last_share_time = 0;  // Unix time of the last share found; 0: none yet
+};
+
+// The latest Snapshot: the main loop publishes it, the API and the keyboard
+// commands read it. Safe from any thread; the lock covers a copy only.
+class PublishedSnapshot {
+ public:
+  void publish(const Snapshot& s) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    snapshot_ = s;
+  }
+  Snapshot get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return snapshot_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Snapshot snapshot_;  // guarded by mutex_
 };
 
 // GET /summary: one JSON object.

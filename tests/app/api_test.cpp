@@ -125,10 +125,11 @@ std::string exchange(uint16_t port, const std::string& request) {
 std::string status_line(const std::string& reply) { return reply.substr(0, reply.find("\r\n")); }
 
 TEST(Api, ServesTheTwoEndpointsToTheTokenOnly) {
-  ilvo::ApiServer api;
+  ilvo::PublishedSnapshot published;
+  published.publish(figures());
+  ilvo::ApiServer api(published);
   std::string error;
   ASSERT_TRUE(api.start("127.0.0.1", 0, "s3cret", error)) << error;
-  api.publish(figures());
   const std::string auth = "Authorization: Bearer s3cret\r\n";
   const std::pair<std::string, std::string> cases[] = {
       {"GET /summary HTTP/1.1\r\n" + auth + "\r\n", "HTTP/1.1 200 OK"},
@@ -159,7 +160,8 @@ int first_to_end(const std::vector<LoopbackPeer>& peers) {
 }
 
 TEST(Api, SlowAndSurplusConnectionsAreClosed) {
-  ilvo::ApiServer api;
+  ilvo::PublishedSnapshot published;
+  ilvo::ApiServer api(published);
   std::string error;
   ASSERT_TRUE(api.start("127.0.0.1", 0, "", error)) << error;
   // Clients that never finish their request: the first ones hold the workers
