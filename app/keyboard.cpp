@@ -24,8 +24,9 @@ void restore_mode() {
   }
 }
 
-// Signals that end the process without going through the main loop.
-constexpr int kFatalSignals[] = {SIGHUP, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+// Signals that end the process without going through the main loop (the stop
+// signals go through it and so through stop()).
+constexpr int kFatalSignals[] = {SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 
 // Restores the terminal, then lets the signal do what it would have done.
 void on_fatal_signal(int sig) {
