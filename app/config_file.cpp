@@ -136,4 +136,29 @@ bool read_config_file(const std::string& path, ConfigArgs& out, std::string& err
   return true;
 }
 
+bool expand_config(int argc, const char* const* argv, std::vector<std::string>& args,
+                   std::vector<std::string>& origins, std::string& error) {
+  args.assign(1, argc > 0 ? argv[0] : "");
+  origins.assign(1, "");
+  std::vector<std::string> rest;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--config") != 0) {
+      rest.push_back(argv[i]);
+      continue;
+    }
+    if (++i == argc) {
+      error = "missing value for --config";
+      return false;
+    }
+    ConfigArgs file;
+    if (!read_config_file(argv[i], file, error)) return false;
+    args.insert(args.end(), file.args.begin(), file.args.end());
+    const std::string where = "config file " + std::string(argv[i]) + ": ";
+    for (const std::string& key : file.keys) origins.push_back(where + "\"" + key + "\"");
+  }
+  args.insert(args.end(), rest.begin(), rest.end());
+  origins.resize(args.size());
+  return true;
+}
+
 }  // namespace ilvo

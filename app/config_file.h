@@ -26,4 +26,12 @@ bool config_to_args(const std::string& text, ConfigArgs& out, std::string& error
 // is refused too.
 bool read_config_file(const std::string& path, ConfigArgs& out, std::string& error);
 
+// The arguments the option parser gets: argv[0], then those of every "--config
+// FILE" on the command line in order, then the rest of the command line.
+// `origins` says for each argument where it came from: `config file FILE: "key"`,
+// or empty for the command line. False with `error` set when a file is refused or
+// "--config" has no value.
+bool expand_config(int argc, const char* const* argv, std::vector<std::string>& args,
+                   std::vector<std::string>& origins, std::string& error);
+
 }  // namespace ilvo
