@@ -25,6 +25,7 @@ constexpr Key kKeys[] = {
     {"password", Kind::kText},      {"threads", Kind::kWholeNumber},  {"stats-file", Kind::kText},
     {"no-color", Kind::kSwitch},    {"backup-pool", Kind::kTextList}, {"api", Kind::kText},
     {"api-token", Kind::kText},     {"tls-fingerprint", Kind::kText}, {"tls-insecure", Kind::kSwitch},
+    {"kernel", Kind::kText},
 };
 
 constexpr size_t kMaxFileSize = 64 * 1024;

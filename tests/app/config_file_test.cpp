@@ -61,9 +61,7 @@ TEST(ConfigFile, FileErrorsNameTheFile) {
   ASSERT_NE(f, nullptr);
   fprintf(f, "{\"wallet\": \"%s\"}", std::string(70000, 'W').c_str());
   fclose(f);
-  const std::string missing = dir + "config_file_test_missing.json";
   const std::pair<std::string, std::string> cases[] = {
-      {missing, "config file " + missing + ": No such file or directory"},
       {dir, "config file " + dir + ": Is a directory"},
       {big, "config file " + big + ": larger than 64 KiB"},
   };
