@@ -154,8 +154,7 @@ bool expand_config(int argc, const char* const* argv, std::vector<std::string>& 
     ConfigArgs file;
     if (!read_config_file(argv[i], file, error)) return false;
     args.insert(args.end(), file.args.begin(), file.args.end());
-    const std::string where = "config file " + std::string(argv[i]) + ": ";
-    for (const std::string& key : file.keys) origins.push_back(where + "\"" + key + "\"");
+    for (const std::string& key : file.keys) origins.push_back("\"" + key + "\" in config file " + argv[i]);
   }
   args.insert(args.end(), rest.begin(), rest.end());
   origins.resize(args.size());

@@ -28,8 +28,8 @@ bool read_config_file(const std::string& path, ConfigArgs& out, std::string& err
 
 // The arguments the option parser gets: argv[0], then those of every "--config
 // FILE" on the command line in order, then the rest of the command line.
-// `origins` says for each argument where it came from: `config file FILE: "key"`,
-// or empty for the command line. False with `error` set when a file is refused or
+// `origins` says for each argument where it came from: `"key" in config file
+// FILE`, or empty for the command line. False with `error` set when a file is refused or
 // "--config" has no value.
 bool expand_config(int argc, const char* const* argv, std::vector<std::string>& args,
                    std::vector<std::string>& origins, std::string& error);
