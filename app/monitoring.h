@@ -20,7 +20,7 @@ class Monitoring {
  public:
   // `fixed` holds what does not change while the miner runs: version, pool, TLS,
   // kernel, lanes and threads.
-  explicit Monitoring(Snapshot fixed) : fixed_(std::move(fixed)) {}
+  explicit Monitoring(Snapshot fixed) : fixed_(std::move(fixed)) { published_.publish(fixed_); }
   ~Monitoring() { stop(); }
   Monitoring(const Monitoring&) = delete;
   Monitoring& operator=(const Monitoring&) = delete;

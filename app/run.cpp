@@ -12,8 +12,10 @@
 #include <string>
 
 #include "app/console.h"
+#include "app/cpu_model.h"
 #include "app/dev_fee.h"
 #include "app/handlers.h"
+#include "app/monitoring.h"
 #include "app/product.h"
 #include "app/statistics.h"
 #include "engine/engine.h"
@@ -62,6 +64,25 @@ void sleep_one_second() {
   }
 }
 
+// host:port, with an IPv6 host in brackets.
+std::string address(const std::string& host, uint16_t port) {
+  const bool v6 = host.find(':') != std::string::npos;
+  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+// What a running miner shows beyond its log: fixed figures first, the rest filled
+// in once a second by the main loop.
+Snapshot fixed_figures(const Options& opts) {
+  Snapshot s;
+  s.version = kVersion;
+  s.pool = address(opts.host, opts.port);
+  s.tls = opts.tls;
+  s.kernel = tlm_engine_isa();
+  s.lanes = opts.lanes;
+  s.threads = opts.threads;
+  return s;
+}
+
 }  // namespace
 
 int run(Options opts) {
@@ -103,20 +124,38 @@ int run(Options opts) {
   pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
   logf(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
        static_cast<unsigned>(opts.port), user.c_str(), opts.threads);
-  logf(kMuted, "kernel %s · %d lanes", tlm_engine_choice(), opts.lanes);
+  logf(kMuted, "cpu %s · kernel %s · %d lanes · %d threads", cpu_model().c_str(), tlm_engine_choice(), opts.lanes,
+       opts.threads);
+
+  Monitoring monitoring(fixed_figures(opts));
+  if (!opts.api_host.empty()) {
+    bool listening = false;
+    start_without_stop_signals(
+        [&] { listening = monitoring.start_api(opts.api_host, opts.api_port, opts.api_token); });
+    if (!listening) {
+      flush_log(std::chrono::milliseconds(300));
+      return 1;
+    }
+  }
+  std::atomic<double> difficulty{0};
+  std::atomic<int64_t> last_share_time{0};
 
   tlm::Stratum stratum;
   tlm::Miner miner(&stratum);
   JobReporter jobs;
   stratum.on_work = [&](const tlm::Work& w) {
     miner.set_work(w);
-    jobs.report(w.job_id, w.clean, tlm::share_difficulty(std::data(w.target)));
+    difficulty.store(tlm::share_difficulty(std::data(w.target)));
+    jobs.report(w.job_id, w.clean, difficulty.load());
   };
   // Without a connection no share could be sent: the threads sleep.
   stratum.on_lost = [&] { miner.withdraw(); };
   stratum.on_share = [&](const tlm::ShareResult& r) { report_share_result(r, stratum.counts()); };
   stratum.on_message = report_pool_message;
-  miner.on_found = report_share_found;
+  miner.on_found = [&](double reached) {
+    last_share_time.store(time(nullptr));
+    report_share_found(reached);
+  };
   bool started = false;
   start_without_stop_signals([&] { started = miner.start(opts.threads, opts.lanes); });
   if (!started) {
@@ -131,6 +170,7 @@ int run(Options opts) {
   config.password = opts.password;
   config.agent = std::string(kProductName) + "/" + kVersion;
   start_without_stop_signals([&] { stratum.start(config); });
+  start_without_stop_signals([&] { monitoring.start_keyboard([&](bool paused) { miner.pause(paused); }); });
 
   const auto t0 = std::chrono::steady_clock::now();
   Statistics stats(opts.stats_file, opts.threads);
@@ -152,10 +192,27 @@ int run(Options opts) {
     dev_fee.step(uptime, stratum.connected.load());
     const tlm::ShareCounts counts = stratum.counts();
     stats.step(uptime, miner.hashes(), counts.accepted, counts.rejected, miner.has_work());
+
+    Snapshot now = monitoring.fixed();
+    now.uptime_s = uptime;
+    now.connected = stratum.connected.load();
+    now.rate_10s = stats.rates().rate_over(10);
+    now.rate_60s = stats.rates().rate_over(60);
+    now.rate_15m = stats.rates().rate_over(900);
+    now.hashes = miner.hashes();
+    now.found = miner.found();
+    now.accepted = counts.accepted;
+    now.rejected = counts.rejected;
+    now.unanswered = counts.unanswered;
+    now.dropped = counts.dropped;
+    now.difficulty = difficulty.load();
+    now.last_share_time = last_share_time.load();
+    monitoring.publish(now, miner.thread_hashes());
   }
 
   // The threads stop first, so the pool client sees every share found; "stopping"
   // comes last, so nothing is logged after it.
+  monitoring.stop();
   miner.stop();
   stratum.stop();
   const double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

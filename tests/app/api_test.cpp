@@ -1,9 +1,6 @@
 // The monitoring API: its two renderings of one fixed set of figures, and the
 // server as an HTTP client on 127.0.0.1 meets it.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +12,9 @@
 
 namespace {
 
+using testing_support::connect_loopback;
+using testing_support::http_exchange;
+using testing_support::http_status;
 using testing_support::LoopbackPeer;
 
 ilvo::Snapshot figures() {
@@ -102,28 +102,6 @@ TEST(Api, SummaryAndMetricsRenderings) {
             "tlm_last_share_timestamp_seconds 1765000000\n");
 }
 
-LoopbackPeer connect_to(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  return LoopbackPeer(fd);
-}
-
-// Sends `request` and returns everything up to the server's close ("" when it
-// did not close within 10 s).
-std::string exchange(uint16_t port, const std::string& request) {
-  LoopbackPeer peer = connect_to(port);
-  peer.send(request);
-  bool closed = false;
-  std::string reply = peer.read_all(10000, &closed);
-  return closed ? reply : "";
-}
-
-std::string status_line(const std::string& reply) { return reply.substr(0, reply.find("\r\n")); }
-
 TEST(Api, ServesTheTwoEndpointsToTheTokenOnly) {
   ilvo::PublishedSnapshot published;
   published.publish(figures());
@@ -131,20 +109,19 @@ TEST(Api, ServesTheTwoEndpointsToTheTokenOnly) {
   std::string error;
   ASSERT_TRUE(api.start("127.0.0.1", 0, "s3cret", error)) << error;
   const std::string auth = "Authorization: Bearer s3cret\r\n";
-  const std::pair<std::string, std::string> cases[] = {
-      {"GET /summary HTTP/1.1\r\n" + auth + "\r\n", "HTTP/1.1 200 OK"},
-      {"GET /metrics HTTP/1.0\r\n" + auth + "\r\n", "HTTP/1.1 200 OK"},
-      {"GET /other HTTP/1.1\r\n" + auth + "\r\n", "HTTP/1.1 404 Not Found"},
-      {"GET /summary HTTP/1.1\r\n\r\n", "HTTP/1.1 401 Unauthorized"},
-      {"GET /summary HTTP/1.1\r\nAuthorization: Bearer s3cre\r\n\r\n", "HTTP/1.1 401 Unauthorized"},
-      {"GET /summary HTTP/1.1\r\nAuthorization: Bearer s3cretX\r\n\r\n", "HTTP/1.1 401 Unauthorized"},
-      {"GET /summary HTTP/1.1\r\nAuthorization: s3cret\r\n\r\n", "HTTP/1.1 401 Unauthorized"},
+  const std::pair<std::string, int> cases[] = {
+      {"GET /summary HTTP/1.1\r\n" + auth + "\r\n", 200},
+      {"GET /metrics HTTP/1.0\r\n" + auth + "\r\n", 200},
+      {"GET /other HTTP/1.1\r\n" + auth + "\r\n", 404},
+      {"GET /summary HTTP/1.1\r\n\r\n", 401},
+      {"GET /summary HTTP/1.1\r\nAuthorization: Bearer s3cre\r\n\r\n", 401},
+      {"GET /summary HTTP/1.1\r\nAuthorization: Bearer s3cretX\r\n\r\n", 401},
+      {"GET /summary HTTP/1.1\r\nAuthorization: s3cret\r\n\r\n", 401},
       // Over the size limit: cut off before the request ends.
-      {"GET /summary HTTP/1.1\r\n" + auth + "X-Pad: " + std::string(8000, 'p') + "\r\n\r\n",
-       "HTTP/1.1 400 Bad Request"},
+      {"GET /summary HTTP/1.1\r\n" + auth + "X-Pad: " + std::string(8000, 'p') + "\r\n\r\n", 400},
   };
-  for (const auto& [request, status] : cases) EXPECT_EQ(status_line(exchange(api.port(), request)), status) << request;
-  const std::string reply = exchange(api.port(), "GET /summary HTTP/1.1\r\n" + auth + "\r\n");
+  for (const auto& [request, status] : cases) EXPECT_EQ(http_status(http_exchange(api.port(), request)), status);
+  const std::string reply = http_exchange(api.port(), "GET /summary HTTP/1.1\r\n" + auth + "\r\n");
   EXPECT_EQ(reply.substr(reply.find("\r\n\r\n") + 4), ilvo::render_summary(figures()));
 }
 
@@ -169,7 +146,7 @@ TEST(Api, SlowAndSurplusConnectionsAreClosed) {
   // time is up.
   std::vector<LoopbackPeer> slow;
   for (int i = 0; i < 10; ++i) {
-    slow.push_back(connect_to(api.port()));
+    slow.push_back(connect_loopback(api.port()));
     slow.back().send("GET /summary HTTP/1.1\r\n");
   }
   EXPECT_GE(first_to_end(slow), 2);
@@ -177,9 +154,9 @@ TEST(Api, SlowAndSurplusConnectionsAreClosed) {
   slow.front().read_all(10000, &closed);
   EXPECT_TRUE(closed) << "a slow request is never cut off";
   slow.clear();
-  EXPECT_EQ(status_line(exchange(api.port(), "GET /metrics HTTP/1.1\r\n\r\n")), "HTTP/1.1 200 OK");
+  EXPECT_EQ(http_status(http_exchange(api.port(), "GET /metrics HTTP/1.1\r\n\r\n")), 200);
   // Stopping cuts the requests still open short instead of waiting for them.
-  LoopbackPeer open = connect_to(api.port());
+  LoopbackPeer open = connect_loopback(api.port());
   open.send("GET /summary HTTP/1.1\r\n");
   api.stop();
 }

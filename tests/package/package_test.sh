@@ -28,13 +28,16 @@ depends=$(dpkg-deb -f "$deb" Depends)
 dpkg-deb -x "$deb" "$work/root"
 miner="$work/root/usr/bin/ilvo-varnel-tlm"
 for soname in $(objdump -p "$miner" | awk '$1 == "NEEDED" {print $2}'); do
-  package=$(dpkg -S "*/$soname" | head -n1 | cut -d: -f1)
+  path=$(ldd "$miner" | awk -v s="$soname" '$1 == s {print $3}')
+  [ -n "$path" ] || continue  # the dynamic loader, part of libc6
+  package=$({ dpkg -S "$path" 2>/dev/null || dpkg -S "$(realpath "$path")"; } | head -n1 | cut -d: -f1)
   [[ ", $depends" == *", $package"* ]] || fail "$soname comes from $package, missing in Depends: $depends"
 done
 
 grep -q "^ExecStart=/usr/bin/ilvo-varnel-tlm " "$work/root/usr/lib/systemd/system/ilvo-varnel-tlm.service" ||
   fail "the unit does not run /usr/bin/ilvo-varnel-tlm"
-"$miner" --help >"$work/help.txt" ||
-  fail "the packaged miner does not run"
-grep -q "^Usage: ilvo-varnel-tlm" "$work/help.txt" || fail "no usage text"
+# The example config is read and checked before --version is reached.
+example="$work/root/usr/share/doc/ilvo-varnel-tlm/examples/config.json"
+version=$("$miner" --config "$example" --version | tail -n 1) || fail "the packaged miner refuses the example config"
+[ "$version" = "Ilvo Varnel TLM 1.1.0" ] || fail "--version printed: $version"
 echo "package ok: $(basename "$deb") depends on $depends"
