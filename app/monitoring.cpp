@@ -10,9 +10,7 @@ bool Monitoring::start_api(const std::string& host, uint16_t port, const std::st
     logf(kBad, "api: %s", error.c_str());
     return false;
   }
-  const bool v6 = host.find(':') != std::string::npos;
-  logf(kMuted, "api listening on %s%s%s:%u", v6 ? "[" : "", host.c_str(), v6 ? "]" : "",
-       static_cast<unsigned>(api_.port()));
+  logf(kMuted, "api listening on %s", host_port(host, api_.port()).c_str());
   return true;
 }
 

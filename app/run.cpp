@@ -64,18 +64,12 @@ void sleep_one_second() {
   }
 }
 
-// host:port, with an IPv6 host in brackets.
-std::string address(const std::string& host, uint16_t port) {
-  const bool v6 = host.find(':') != std::string::npos;
-  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
 // What a running miner shows beyond its log: fixed figures first, the rest filled
 // in once a second by the main loop.
 Snapshot fixed_figures(const Options& opts) {
   Snapshot s;
   s.version = kVersion;
-  s.pool = address(opts.host, opts.port);
+  s.pool = host_port(opts.host, opts.port);
   s.tls = opts.tls;
   s.kernel = tlm_engine_isa();
   s.lanes = opts.lanes;
