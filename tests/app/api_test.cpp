@@ -141,15 +141,15 @@ TEST(Api, SlowAndSurplusConnectionsAreClosed) {
   ilvo::ApiServer api(published);
   std::string error;
   ASSERT_TRUE(api.start("127.0.0.1", 0, "", error)) << error;
-  // Clients that never finish their request: the first ones hold the workers
-  // and fill the waiting line, so a later one is closed before the first one's
-  // time is up.
+  // Clients that never finish their request: the first one holds the worker and
+  // the next ones fill the waiting line, so a later one is closed before the
+  // first one's time is up.
   std::vector<LoopbackPeer> slow;
   for (int i = 0; i < 10; ++i) {
     slow.push_back(connect_loopback(api.port()));
     slow.back().send("GET /summary HTTP/1.1\r\n");
   }
-  EXPECT_GE(first_to_end(slow), 2);
+  EXPECT_GE(first_to_end(slow), 1);
   bool closed = false;
   slow.front().read_all(10000, &closed);
   EXPECT_TRUE(closed) << "a slow request is never cut off";
