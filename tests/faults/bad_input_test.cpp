@@ -41,6 +41,8 @@ TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
   for (const LogLine& l : miner.log()) {
     bool known = false;
     for (const char* e : kExpected) known |= l.text.rfind(e, 0) == 0;
+    // A slow build can fall behind the pool's lines: the limiter then counts them.
+    known |= l.text.find(" more lines from the pool not shown") != std::string::npos;
     EXPECT_TRUE(known) << l.text;
   }
   EXPECT_EQ(miner.count("connected to "), 1u);
