@@ -1,4 +1,5 @@
 #include "app/banner.h"
+#include "app/config_file.h"
 #include "app/console.h"
 #include "app/options.h"
 #include "app/product.h"
@@ -6,6 +7,10 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
 
 using namespace ilvo;
 
@@ -23,11 +28,23 @@ void open_standard_descriptors() {
 
 int main(int argc, char** argv) {
   open_standard_descriptors();
-  prescan_color(argc, argv);
+  std::vector<std::string> args, origins;
+  std::string config_error;
+  const bool config_read = expand_config(argc, argv, args, origins, config_error);
+  std::vector<const char*> expanded;
+  for (const std::string& a : args) expanded.push_back(a.c_str());
+  expanded.push_back(nullptr);
+  const int count = static_cast<int>(args.size());
+
+  prescan_color(count, expanded.data());
   print_banner(kProductName, kProductSubtitle, kVersion, g_color);
+  if (!config_read) {
+    fprintf(stderr, "%s\n", config_error.c_str());
+    return 1;
+  }
 
   Options opts;
-  switch (parse(argc, argv, opts)) {
+  switch (parse(count, expanded.data(), opts, origins)) {
     case ParseResult::kExitOk: return 0;
     case ParseResult::kExitError: return 1;
     case ParseResult::kRun: break;

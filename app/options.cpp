@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "app/api_server.h"
 #include "app/console.h"
 #include "app/printable.h"
 #include "app/product.h"
@@ -38,6 +39,9 @@ std::string usage_format() {
          "      --stats-file <f>     write JSON stats every 10 s\n"
          "      --no-color           plain output\n"
          "      --kernel <name>      force a hash kernel: avx512, avx2, avx or sse4.1\n"
+         "      --config <file>      read options from a JSON file (the command line wins)\n"
+         "      --api <host:port>    monitoring API: GET /summary, GET /metrics\n"
+         "      --api-token <t>      require Authorization: Bearer <t> (needed beyond loopback)\n"
          "      --version            print the version\n"
          "  -h, --help               this help\n";
 }
@@ -92,6 +96,35 @@ void set_lanes(const char* text, Options& opts) {
   opts.lanes = static_cast<int32_t>(n);
 }
 
+// Finds the colon before the port in host:port, where the host may be an IPv6
+// literal in brackets, and sets `host` without them; npos when there is none.
+size_t split_host_port(const std::string& text, std::string& host) {
+  size_t colon = text.rfind(':');
+  host = text.substr(0, colon == std::string::npos ? 0 : colon);
+  if (!text.empty() && text[0] == '[') {
+    const size_t close = text.find(']');
+    colon = close != std::string::npos && close + 1 < text.size() && text[close + 1] == ':' ? close + 1
+                                                                                           : std::string::npos;
+    if (colon != std::string::npos) host = text.substr(1, close - 1);
+  }
+  return colon;
+}
+
+// --api: host:port; port 0 lets the system pick one.
+bool set_api(const char* option, const std::string& value, Options& opts) {
+  std::string host;
+  const size_t colon = split_host_port(value, host);
+  long long port = -1;
+  if (colon == std::string::npos || host.empty() ||
+      read_number(value.c_str() + colon + 1, port) != Number::kExact || port < 0 || port > 65535) {
+    fprintf(stderr, "%s %s: give host:port with a port of 0 to 65535\n", option, value.c_str());
+    return false;
+  }
+  opts.api_host = host;
+  opts.api_port = static_cast<uint16_t>(port);
+  return true;
+}
+
 // Pool address: [scheme://]host:port, with an IPv6 literal in brackets.
 bool read_pool(const char* option, const std::string& value, PoolAddress& pool) {
   std::string rest = value;
@@ -107,14 +140,8 @@ bool read_pool(const char* option, const std::string& value, PoolAddress& pool) 
     pool.tls = scheme != "stratum+tcp";
     rest.erase(0, scheme_end + 3);
   }
-  size_t colon = rest.rfind(':');
-  std::string host = rest.substr(0, colon == std::string::npos ? 0 : colon);
-  if (!rest.empty() && rest[0] == '[') {
-    const size_t close = rest.find(']');
-    colon = close != std::string::npos && close + 1 < rest.size() && rest[close + 1] == ':' ? close + 1
-                                                                                           : std::string::npos;
-    if (colon != std::string::npos) host = rest.substr(1, close - 1);
-  }
+  std::string host;
+  const size_t colon = split_host_port(rest, host);
   if (colon == std::string::npos) {
     fprintf(stderr, "%s needs host:port\n", strcmp(option, "-o") == 0 ? "--pool" : option);
     return false;
@@ -181,7 +208,7 @@ void prescan_color(int argc, const char* const* argv) {
     if (strcmp(argv[i], "--no-color") == 0) g_color = false;
 }
 
-ParseResult parse(int argc, const char* const* argv, Options& opts) {
+ParseResult parse(int argc, const char* const* argv, Options& opts, const std::vector<std::string>& origins) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (is(arg, "-h", "--help")) {
@@ -204,7 +231,8 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
                              is(arg, "-w", "--rig-id") || is(arg, "-p", "--password") ||
                              is(arg, "-t", "--threads") || is(arg, nullptr, "--stats-file") ||
                              is(arg, nullptr, "--lanes") || is(arg, nullptr, "--kernel") ||
-                             is(arg, nullptr, "--backup-pool") || is(arg, nullptr, "--tls-fingerprint");
+                             is(arg, nullptr, "--backup-pool") || is(arg, nullptr, "--tls-fingerprint") ||
+                             is(arg, nullptr, "--api") || is(arg, nullptr, "--api-token");
     if (!takes_value) {
       fprintf(stderr, "unknown option %s (see --help)\n", arg);
       return ParseResult::kExitError;
@@ -234,10 +262,18 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
       ok = read_pool(arg, value, opts.backup_pools.back());
     } else if (is(arg, nullptr, "--tls-fingerprint")) {
       ok = set_fingerprint(value, opts);
+    } else if (is(arg, nullptr, "--api")) {
+      ok = set_api(arg, value, opts);
+    } else if (is(arg, nullptr, "--api-token")) {
+      opts.api_token = value;
     } else {
       set_lanes(value, opts);
     }
-    if (!ok) return ParseResult::kExitError;
+    if (!ok) {
+      if (static_cast<size_t>(i) < origins.size() && !origins[i].empty())
+        fprintf(stderr, "(set by %s)\n", origins[i].c_str());
+      return ParseResult::kExitError;
+    }
   }
   if (opts.wallet.empty()) {
     print_usage();
@@ -245,8 +281,12 @@ ParseResult parse(int argc, const char* const* argv, Options& opts) {
     return ParseResult::kExitError;
   }
   if (!check_text("--wallet", opts.wallet) || !check_text("--rig-id", opts.rig_id) ||
-      !check_text("--password", opts.password))
+      !check_text("--password", opts.password) || !check_text("--api-token", opts.api_token))
     return ParseResult::kExitError;
+  if (!opts.api_host.empty() && opts.api_token.empty() && !is_loopback_host(opts.api_host)) {
+    fprintf(stderr, "--api %s listens beyond this machine: give --api-token too\n", opts.api_host.c_str());
+    return ParseResult::kExitError;
+  }
   return ParseResult::kRun;
 }
 

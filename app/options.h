@@ -35,6 +35,9 @@ struct Options {
   std::vector<PoolAddress> backup_pools;  // in order of preference
   std::optional<tlm::Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show
   bool tls_insecure = false;                        // accept any certificate
+  std::string api_host;  // empty: no monitoring API
+  uint16_t api_port = 0;  // 0: one the system picks
+  std::string api_token;
 };
 
 // What the entry point does after parse().
@@ -51,7 +54,9 @@ void prescan_color(int argc, const char* const* argv);
 // thread or lane count that is not a number or out of range) gets a warning on
 // standard error naming the option and the value.
 
-ParseResult parse(int argc, const char* const* argv, Options& opts);
+// `origins`, when given, says for each argument where it came from (see
+// expand_config); a refused value from a config file is then named by its key.
+ParseResult parse(int argc, const char* const* argv, Options& opts, const std::vector<std::string>& origins = {});
 
 // The usage text with the program name filled in.
 std::string usage_text();

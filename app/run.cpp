@@ -11,8 +11,10 @@
 #include <string>
 
 #include "app/console.h"
+#include "app/cpu_model.h"
 #include "app/dev_fee.h"
 #include "app/handlers.h"
+#include "app/monitoring.h"
 #include "app/product.h"
 #include "app/pool_switch.h"
 #include "app/statistics.h"
@@ -40,6 +42,19 @@ void sleep_one_second() {
   timespec left{1, 0};
   while (nanosleep(&left, &left) == -1 && errno == EINTR && !g_stop.load()) {
   }
+}
+
+// What a running miner shows beyond its log: fixed figures first, the rest filled
+// in once a second by the main loop.
+Snapshot fixed_figures(const Options& opts) {
+  Snapshot s;
+  s.version = kVersion;
+  s.pool = host_port(opts.host, opts.port);
+  s.tls = opts.tls;
+  s.kernel = tlm_engine_isa();
+  s.lanes = opts.lanes;
+  s.threads = opts.threads;
+  return s;
 }
 
 }  // namespace
@@ -79,10 +94,24 @@ int run(Options opts) {
   pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
   logf(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
        static_cast<unsigned>(opts.port), user.c_str(), opts.threads);
-  logf(kMuted, "kernel %s · %d lanes", tlm_engine_choice(), opts.lanes);
+  logf(kMuted, "cpu %s · kernel %s · %d lanes · %d threads", cpu_model().c_str(), tlm_engine_choice(), opts.lanes,
+       opts.threads);
   if (opts.tls_insecure && !opts.tls_fingerprint) {
     logf(kBad, "--tls-insecure: TLS pools are not checked, anyone on the way can pose as the pool");
   }
+
+  Monitoring monitoring(fixed_figures(opts));
+  if (!opts.api_host.empty()) {
+    bool listening = false;
+    start_without_stop_signals(
+        [&] { listening = monitoring.start_api(opts.api_host, opts.api_port, opts.api_token); });
+    if (!listening) {
+      flush_log(std::chrono::milliseconds(300));
+      return 1;
+    }
+  }
+  std::atomic<double> difficulty{0};
+  std::atomic<int64_t> last_share_time{0};
 
   tlm::Stratum stratum;
   tlm::Miner miner(&stratum);
@@ -114,13 +143,17 @@ int run(Options opts) {
   stratum.on_work = [&](const tlm::Work& w) {
     pool_switch.job();
     miner.set_work(w);
-    jobs.report(w.job_id, w.clean, tlm::share_difficulty(std::data(w.target)));
+    difficulty.store(tlm::share_difficulty(std::data(w.target)));
+    jobs.report(w.job_id, w.clean, difficulty.load());
   };
   // Without a connection no share could be sent: the threads sleep.
   stratum.on_lost = [&] { miner.withdraw(); };
   stratum.on_share = [&](const tlm::ShareResult& r) { report_share_result(r, stratum.counts()); };
   stratum.on_message = report_pool_message;
-  miner.on_found = report_share_found;
+  miner.on_found = [&](double reached) {
+    last_share_time.store(time(nullptr));
+    report_share_found(reached);
+  };
   bool started = false;
   start_without_stop_signals([&] { started = miner.start(opts.threads, opts.lanes); });
   if (!started) {
@@ -129,6 +162,7 @@ int run(Options opts) {
   }
 
   start_without_stop_signals([&] { stratum.start(config); });
+  start_without_stop_signals([&] { monitoring.start_keyboard([&](bool paused) { miner.pause(paused); }); });
 
   const auto t0 = std::chrono::steady_clock::now();
   Statistics stats(opts.stats_file, opts.threads);
@@ -143,10 +177,29 @@ int run(Options opts) {
     pool_switch.step();
     const tlm::ShareCounts counts = stratum.counts();
     stats.step(uptime, miner.hashes(), counts.accepted, counts.rejected, miner.has_work());
+
+    Snapshot now = monitoring.fixed();
+    now.uptime_s = uptime;
+    now.pool = host_port(config.host, config.port);  // the backup in use, after a switch
+    now.tls = config.tls;
+    now.connected = stratum.connected.load();
+    now.rate_10s = stats.rates().rate_over(10);
+    now.rate_60s = stats.rates().rate_over(60);
+    now.rate_15m = stats.rates().rate_over(900);
+    now.hashes = miner.hashes();
+    now.found = miner.found();
+    now.accepted = counts.accepted;
+    now.rejected = counts.rejected;
+    now.unanswered = counts.unanswered;
+    now.dropped = counts.dropped;
+    now.difficulty = difficulty.load();
+    now.last_share_time = last_share_time.load();
+    monitoring.publish(now, miner.thread_hashes());
   }
 
   // The threads stop first, so the pool client sees every share found; "stopping"
   // comes last, so nothing is logged after it.
+  monitoring.stop();
   miner.stop();
   stratum.stop();
   pool_switch.stop();

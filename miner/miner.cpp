@@ -62,9 +62,23 @@ uint64_t Miner::hashes() const {
   return sum;
 }
 
+void Miner::pause(bool on) {
+  {
+    std::lock_guard<std::mutex> lock(state_mutex);
+    paused.store(on);
+  }
+  state_changed.notify_all();
+}
+
+std::vector<uint64_t> Miner::thread_hashes() const {
+  std::vector<uint64_t> totals;
+  for (const auto& c : counters) totals.push_back(c->load(std::memory_order_relaxed));
+  return totals;
+}
+
 std::shared_ptr<const Work> Miner::wait_for_work() {
   std::unique_lock<std::mutex> lock(state_mutex);
-  state_changed.wait(lock, [&] { return !running.load() || state != nullptr; });
+  state_changed.wait(lock, [&] { return !running.load() || (state != nullptr && !paused.load()); });
   return running.load() ? state : nullptr;
 }
 
@@ -85,7 +99,7 @@ void Miner::worker(int index) {
 
   while (running.load()) {
     const uint64_t s = current_seq.load();
-    if (s == 0 || s != last_seq) {
+    if (s == 0 || s != last_seq || paused.load()) {
       std::shared_ptr<const Work> w = wait_for_work();
       if (!w) break;
       // Mined under its own number: a job published after reading current_seq is

@@ -36,10 +36,15 @@ class Miner {
   void set_work(const Work& w);
   // Withdraws the job: every thread sleeps after its current batch until set_work.
   void withdraw();
+  // Paused, every thread sleeps after its current batch; unpaused, they go on
+  // with the job they had, or with the one set meanwhile. Safe from any thread.
+  void pause(bool on);
   // True while a job is set.
   bool has_work() const { return current_seq.load() != 0; }
   // Hashes done by all threads since start.
   uint64_t hashes() const;
+  // Hashes done by each thread since start.
+  std::vector<uint64_t> thread_hashes() const;
   // Shares confirmed and handed to the sink.
   uint64_t found() const { return found_.load(); }
 
@@ -50,13 +55,14 @@ class Miner {
 
  private:
   void worker(int index);
-  // The job to mine, or null once stopped; sleeps while there is none.
+  // The job to mine, or null once stopped; sleeps while there is none or while paused.
   std::shared_ptr<const Work> wait_for_work();
 
   ShareSink* const sink;
   std::vector<std::thread> workers;
   std::vector<std::unique_ptr<std::atomic<uint64_t>>> counters;
   std::atomic<bool> running{false};
+  std::atomic<bool> paused{false};  // written under state_mutex, read between batches
   int32_t lanes = 32;
   std::mutex state_mutex;
   std::condition_variable state_changed;

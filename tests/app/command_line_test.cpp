@@ -1,6 +1,7 @@
 // The command line as a user meets it: the real executable, its exact output and exit code.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "tests/support/process.h"
@@ -35,6 +36,9 @@ const std::string kUsage =
     "      --stats-file <f>     write JSON stats every 10 s\n"
     "      --no-color           plain output\n"
     "      --kernel <name>      force a hash kernel: avx512, avx2, avx or sse4.1\n"
+    "      --config <file>      read options from a JSON file (the command line wins)\n"
+    "      --api <host:port>    monitoring API: GET /summary, GET /metrics\n"
+    "      --api-token <t>      require Authorization: Bearer <t> (needed beyond loopback)\n"
     "      --version            print the version\n"
     "  -h, --help               this help\n";
 
@@ -102,12 +106,42 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
       {{"-u", "W\x01"}, "--wallet has a control character or invalid UTF-8\n"},
       {{"-u", "W", "-w", "rig\xff"}, "--rig-id has a control character or invalid UTF-8\n"},
       {{"-u", "W", "-p", "pa\nss"}, "--password has a control character or invalid UTF-8\n"},
+      {{"-u", "W", "--api", "localhost"}, "--api localhost: give host:port with a port of 0 to 65535\n"},
+      {{"-u", "W", "--api", "0.0.0.0:4068"}, "--api 0.0.0.0 listens beyond this machine: give --api-token too\n"},
+      {{"-u", "W", "--config"}, "missing value for --config\n"},
   };
   for (const auto& c : cases) expect_message(c.args, c.message);
   // A kernel is checked against the processor once the engine knows it.
   ProcessResult r = miner({"-u", "W", "--no-color", "--kernel", "avx3"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("no kernel named 'avx3'; the kernels are avx512, avx2, avx and sse4.1\n"), std::string::npos);
+}
+
+TEST(CommandLine, ConfigFileErrorsNameTheFileAndKey) {
+  const std::string dir = testing::TempDir();
+  const struct {
+    const char* file;
+    const char* text;
+    std::string message;
+  } cases[] = {
+      {"unknown.json", R"({"wallet": "W", "thread": 2})", "config file DIR/unknown.json: unknown key \"thread\"\n"},
+      {"refused.json", R"({"wallet": "W", "pool": "hostonly"})",
+       "--pool needs host:port\n(set by \"pool\" in config file DIR/refused.json)\n"},
+      {"missing.json", nullptr, "config file DIR/missing.json: No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir + c.file;
+    if (c.text) {
+      FILE* f = fopen(path.c_str(), "w");
+      ASSERT_NE(f, nullptr);
+      fputs(c.text, f);
+      fclose(f);
+    }
+    std::string message = c.message;
+    message.replace(message.find("DIR/"), 4, dir);
+    expect_message({"--config", path, "-u", "W"}, message);
+    remove(path.c_str());
+  }
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
   EXPECT_LE(invalid, 10 * jobs);
   EXPECT_EQ(miner.count("new job bad-"), 0u);
   // The junk is only counted, and replies to nothing are ignored.
-  const char* const kExpected[] = {"pool ",        "kernel ",        "connected to ",  "authorized",    "new job ",
+  const char* const kExpected[] = {"pool ",        "cpu ",           "connected to ",  "authorized",    "new job ",
                                    "share found",  "share accepted", "invalid job from the pool",
                                    "speed 10s ",   "ignored ",       "uptime ",       "stopping",
                                    "1 line from the pool could not be read", "invalid target from the pool"};

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 
 namespace testing_support {
 
@@ -22,21 +24,36 @@ int ms_left(Clock::time_point deadline) {
 
 }  // namespace
 
-Child::Child(const std::vector<std::string>& argv) {
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return;
+Child::Child(const std::vector<std::string>& argv, bool terminal) {
+  int out[2] = {-1, -1};
+  std::string tty_name;
+  if (terminal) {
+    out[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (out[0] < 0 || grantpt(out[0]) != 0 || unlockpt(out[0]) != 0) return;
+    tty_name = ptsname(out[0]);
+    tty_fd_ = open(tty_name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  } else if (pipe2(out, O_CLOEXEC) != 0) {
+    return;
+  }
   pid_ = fork();
   if (pid_ == 0) {
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
-    dup2(out[1], 1);
+    if (terminal) {
+      setsid();
+      int tty = open(tty_name.c_str(), O_RDWR);  // a session leader's first terminal becomes its own
+      dup2(tty, 0);
+      dup2(tty, 1);
+    } else {
+      int devnull = open("/dev/null", O_RDONLY);
+      dup2(devnull, 0);
+      dup2(out[1], 1);
+    }
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
   }
-  close(out[1]);
+  if (out[1] >= 0) close(out[1]);
   out_fd_ = out[0];
 }
 
@@ -46,6 +63,7 @@ Child::~Child() {
     waitpid(pid_, &status_, 0);
   }
   if (out_fd_ >= 0) close(out_fd_);
+  if (tty_fd_ >= 0) close(tty_fd_);
 }
 
 void Child::drain(int timeout_ms) {
@@ -70,7 +88,8 @@ bool Child::read_line(std::string& line, int timeout_ms) {
   for (;;) {
     size_t eol = pending_.find('\n');
     if (eol != std::string::npos) {
-      line = pending_.substr(0, eol);
+      // A terminal ends its lines with a carriage return as well.
+      line = pending_.substr(0, eol > 0 && pending_[eol - 1] == '\r' ? eol - 1 : eol);
       pending_.erase(0, eol + 1);
       return true;
     }
@@ -89,6 +108,17 @@ bool Child::wait_for(const std::string& text, int timeout_ms, std::vector<std::s
     if (line.find(text) != std::string::npos) return true;
   }
   return false;
+}
+
+void Child::press(char key) {
+  while (write(out_fd_, &key, 1) == -1 && errno == EINTR) {
+  }
+}
+
+termios Child::terminal_mode() const {
+  termios mode{};
+  tcgetattr(tty_fd_, &mode);
+  return mode;
 }
 
 void Child::signal(int sig) {

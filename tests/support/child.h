@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <string>
 #include <vector>
@@ -13,7 +14,9 @@ class Child {
  public:
   // Starts argv[0] with the given arguments, standard input from /dev/null,
   // standard output into a pipe read by read_line, standard error inherited.
-  explicit Child(const std::vector<std::string>& argv);
+  // With `terminal`, standard input and output are instead a new pseudo-terminal
+  // that is the program's controlling terminal, with the program in front.
+  explicit Child(const std::vector<std::string>& argv, bool terminal = false);
   // Kills the program if it still runs and reaps it.
   ~Child();
   Child(const Child&) = delete;
@@ -34,12 +37,18 @@ class Child {
 
   pid_t pid() const { return pid_; }
 
+  // Types `key` on the terminal (terminal children only).
+  void press(char key);
+  // The terminal's mode now, also after the program has ended (terminal children only).
+  termios terminal_mode() const;
+
  private:
   // Waits up to timeout_ms for output and keeps what arrives.
   void drain(int timeout_ms);
 
   pid_t pid_ = -1;
   int out_fd_ = -1;
+  int tty_fd_ = -1;  // the program's side of the terminal, held so its mode outlives the program
   std::string pending_;  // output read but not yet returned as a line
   bool reaped_ = false;
   int status_ = 0;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 
 namespace testing_support {
 
@@ -110,6 +111,27 @@ LoopbackPeer LoopbackServer::accept(int timeout_ms) {
   pollfd p{fd_, POLLIN, 0};
   if (fd_ < 0 || poll(&p, 1, timeout_ms) <= 0) return LoopbackPeer();
   return LoopbackPeer(::accept(fd_, nullptr, nullptr));
+}
+
+LoopbackPeer connect_loopback(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return LoopbackPeer(fd);
+  if (fd >= 0) ::close(fd);
+  return LoopbackPeer();
+}
+
+std::string http_exchange(uint16_t port, const std::string& request, bool* closed) {
+  LoopbackPeer peer = connect_loopback(port);
+  peer.send(request);
+  return peer.read_all(10000, closed);
+}
+
+int http_status(const std::string& reply) {
+  return reply.compare(0, 5, "HTTP/") == 0 && reply.size() > 12 ? atoi(reply.c_str() + 9) : 0;
 }
 
 }  // namespace testing_support

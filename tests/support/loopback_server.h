@@ -57,4 +57,14 @@ class LoopbackServer {
   uint16_t port_ = 0;
 };
 
+// A client connection to 127.0.0.1:port; an invalid peer when it is refused.
+LoopbackPeer connect_loopback(uint16_t port);
+
+// Sends `request` on a new connection to 127.0.0.1:port and returns what came
+// back until the server closed the connection; `closed` is false when it did not
+// within 10 s.
+std::string http_exchange(uint16_t port, const std::string& request, bool* closed = nullptr);
+// The status code of an HTTP reply; 0 when it has none.
+int http_status(const std::string& reply);
+
 }  // namespace testing_support

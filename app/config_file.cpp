@@ -1,0 +1,164 @@
+#include "app/config_file.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "json/json.h"
+
+namespace ilvo {
+
+namespace {
+
+enum class Kind { kText, kSwitch, kWholeNumber, kTextList };
+
+struct Key {
+  const char* name;
+  Kind kind;
+};
+
+// The long options a file may set; every one of them is validated by the option parser.
+constexpr Key kKeys[] = {
+    {"pool", Kind::kText},          {"wallet", Kind::kText},          {"rig-id", Kind::kText},
+    {"password", Kind::kText},      {"threads", Kind::kWholeNumber},  {"stats-file", Kind::kText},
+    {"no-color", Kind::kSwitch},    {"backup-pool", Kind::kTextList}, {"api", Kind::kText},
+    {"api-token", Kind::kText},     {"tls-fingerprint", Kind::kText}, {"tls-insecure", Kind::kSwitch},
+    {"kernel", Kind::kText},
+};
+
+constexpr size_t kMaxFileSize = 64 * 1024;
+
+// A NUL would silently cut the value once it becomes a C argument.
+bool is_text(const Json& v) { return v.type == Json::String && v.text.find('\0') == std::string::npos; }
+
+const char* expected(Kind kind) {
+  switch (kind) {
+    case Kind::kText: return "a string";
+    case Kind::kSwitch: return "true or false";
+    case Kind::kWholeNumber: return "a whole number";
+    case Kind::kTextList: return "an array of strings";
+  }
+  return "";
+}
+
+// Appends the arguments for one member; false when the value has the wrong type.
+bool add_member(const std::string& key, Kind kind, const Json& value, ConfigArgs& out) {
+  const std::string option = "--" + key;
+  auto add = [&](const std::string& arg) {
+    out.args.push_back(arg);
+    out.keys.push_back(key);
+  };
+  switch (kind) {
+    case Kind::kText:
+      if (!is_text(value)) return false;
+      add(option);
+      add(value.text);
+      return true;
+    case Kind::kSwitch:
+      if (value.type != Json::Bool) return false;
+      if (value.boolean) add(option);
+      return true;
+    case Kind::kWholeNumber:
+      if (value.type != Json::Number || value.number != std::trunc(value.number) || std::fabs(value.number) > 1e9)
+        return false;
+      add(option);
+      add(std::to_string(static_cast<long>(value.number)));
+      return true;
+    case Kind::kTextList:
+      if (value.type != Json::Array) return false;
+      for (const Json& item : value.items)
+        if (!is_text(item)) return false;
+      for (const Json& item : value.items) {
+        add(option);
+        add(item.text);
+      }
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool config_to_args(const std::string& text, ConfigArgs& out, std::string& error) {
+  out = ConfigArgs{};
+  Json doc;
+  if (!Json::parse(text, doc) || doc.type != Json::Object) {
+    error = "not one JSON object";
+    return false;
+  }
+  for (size_t i = 0; i < doc.members.size(); ++i) {
+    const auto& [key, value] = doc.members[i];
+    if (key.compare(0, 2, "//") == 0) continue;
+    const Key* known = nullptr;
+    for (const Key& k : kKeys)
+      if (key == k.name) known = &k;
+    if (!known) {
+      error = "unknown key \"" + key + "\"";
+      return false;
+    }
+    for (size_t j = 0; j < i; ++j) {
+      if (doc.members[j].first == key) {
+        error = "\"" + key + "\" is given twice";
+        return false;
+      }
+    }
+    if (!add_member(key, known->kind, value, out)) {
+      error = "\"" + key + "\" must be " + expected(known->kind);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool read_config_file(const std::string& path, ConfigArgs& out, std::string& error) {
+  const std::string where = "config file " + path + ": ";
+  std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
+  if (!file) {
+    error = where + strerror(errno);
+    return false;
+  }
+  // One byte more than allowed tells a file that is too large from one that fits.
+  std::string text(kMaxFileSize + 1, '\0');
+  text.resize(fread(text.data(), 1, text.size(), file.get()));
+  if (ferror(file.get())) {
+    error = where + strerror(errno);
+    return false;
+  }
+  if (text.size() > kMaxFileSize) {
+    error = where + "larger than 64 KiB";
+    return false;
+  }
+  if (!config_to_args(text, out, error)) {
+    error = where + error;
+    return false;
+  }
+  return true;
+}
+
+bool expand_config(int argc, const char* const* argv, std::vector<std::string>& args,
+                   std::vector<std::string>& origins, std::string& error) {
+  args.assign(1, argc > 0 ? argv[0] : "");
+  origins.assign(1, "");
+  std::vector<std::string> rest;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--config") != 0) {
+      rest.push_back(argv[i]);
+      continue;
+    }
+    if (++i == argc) {
+      error = "missing value for --config";
+      return false;
+    }
+    ConfigArgs file;
+    if (!read_config_file(argv[i], file, error)) return false;
+    args.insert(args.end(), file.args.begin(), file.args.end());
+    for (const std::string& key : file.keys) origins.push_back("\"" + key + "\" in config file " + argv[i]);
+  }
+  args.insert(args.end(), rest.begin(), rest.end());
+  origins.resize(args.size());
+  return true;
+}
+
+}  // namespace ilvo
