@@ -13,10 +13,4 @@ bench=ON
 [ -z "$san" ] || bench=OFF
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=$type -DTLM_WERROR=ON -DTLM_SANITIZE="$san" -DTLM_BENCH=$bench
 cmake --build "$dir"
-# The fault suite runs real processes against deadlines, and on a loaded machine a
-# case can miss one: a failing case is run once more. Under ThreadSanitizer, which
-# now and then never handles a stop signal sent while the miner starts its
-# threads, it is run up to twice more. Every failure still shows in the output.
-repeat=(--repeat until-pass:2)
-[ "$san" != thread ] || repeat=(--repeat until-pass:3)
-ctest --test-dir "$dir" --output-on-failure -j2 "${repeat[@]}"
+ctest --test-dir "$dir" --output-on-failure -j2

@@ -127,40 +127,6 @@ TEST(Api, ServesTheTwoEndpointsToTheTokenOnly) {
 
 // Index of the first connection the server answers or closes; -1 when none
 // does within 10 s.
-int first_to_end(const std::vector<LoopbackPeer>& peers) {
-  std::vector<pollfd> fds;
-  for (const LoopbackPeer& p : peers) fds.push_back({p.fd(), POLLIN, 0});
-  if (poll(fds.data(), fds.size(), 10000) <= 0) return -1;
-  for (size_t i = 0; i < fds.size(); ++i)
-    if (fds[i].revents) return static_cast<int>(i);
-  return -1;
-}
-
-TEST(Api, SlowAndSurplusConnectionsAreClosed) {
-  ilvo::PublishedSnapshot published;
-  ilvo::ApiServer api(published);
-  std::string error;
-  ASSERT_TRUE(api.start("127.0.0.1", 0, "", error)) << error;
-  // Clients that never finish their request: the first one holds the worker and
-  // the next ones fill the waiting line, so a later one is closed before the
-  // first one's time is up.
-  std::vector<LoopbackPeer> slow;
-  for (int i = 0; i < 10; ++i) {
-    slow.push_back(connect_loopback(api.port()));
-    slow.back().send("GET /summary HTTP/1.1\r\n");
-  }
-  EXPECT_GE(first_to_end(slow), 1);
-  bool closed = false;
-  slow.front().read_all(10000, &closed);
-  EXPECT_TRUE(closed) << "a slow request is never cut off";
-  slow.clear();
-  EXPECT_EQ(http_status(http_exchange(api.port(), "GET /metrics HTTP/1.1\r\n\r\n")), 200);
-  // Stopping cuts the requests still open short instead of waiting for them.
-  LoopbackPeer open = connect_loopback(api.port());
-  open.send("GET /summary HTTP/1.1\r\n");
-  api.stop();
-}
-
 TEST(Api, LoopbackHosts) {
   for (const char* host : {"localhost", "127.0.0.1", "127.8.9.10", "::1"})
     EXPECT_TRUE(ilvo::is_loopback_host(host)) << host;

@@ -77,51 +77,6 @@ TEST_F(Console, LinesFromManyThreadsNeverInterleave) {
   EXPECT_EQ(count, 1600);
 }
 
-// Fills the pipe behind standard output, logs 1500 lines, then reads until every
-// line is accounted for: returns the lines shown and those reported dropped.
-std::pair<long, long> log_into_a_full_pipe() {
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return {-1, -1};
-  fflush(stdout);
-  const int saved = dup(1);
-  dup2(pipe_fds[1], 1);
-  const int filler = open(("/proc/self/fd/" + std::to_string(pipe_fds[1])).c_str(), O_WRONLY | O_NONBLOCK);
-  const std::string block(4096, 'x');
-  while (write(filler, block.data(), block.size()) > 0 || errno == EINTR) {
-  }
-  g_color = false;
-  start_log_writer();
-  for (int i = 0; i < 1500; ++i) logf(kMuted, "line %d", i);
-  if (flush_log(std::chrono::milliseconds(100))) return {-1, -1};  // it cannot have been written
-
-  std::string out;
-  long shown = 0, dropped = 0;
-  const std::regex line(R"(\] line \d+\n|\] (\d+) log lines dropped while the output was blocked\n)");
-  char buf[65536];
-  for (int i = 0; i < 200 && shown + dropped < 1500; ++i) {
-    pollfd p{pipe_fds[0], POLLIN, 0};
-    if (poll(&p, 1, 50) > 0) out.append(buf, static_cast<size_t>(read(pipe_fds[0], buf, sizeof buf)));
-    shown = dropped = 0;
-    for (std::sregex_iterator m(out.begin(), out.end(), line), end; m != end; ++m)
-      (*m)[1].matched ? dropped += std::stol((*m)[1]) : ++shown;
-  }
-  dup2(saved, 1);
-  return {shown, dropped};
-}
-
-// A reader that stalls costs lines, never a wait: they are counted and the count
-// follows once the reader catches up. In a child process, since the log writer
-// stays for the life of the process.
-TEST(ConsoleDeathTest, FullOutputDropsAndCountsLinesInsteadOfWaiting) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const auto check = [] {
-    const std::pair<long, long> r = log_into_a_full_pipe();
-    fprintf(stderr, "%ld lines shown, %ld reported dropped\n", r.first, r.second);
-    _exit(r.second > 0 && r.first + r.second == 1500 ? 0 : 1);
-  };
-  EXPECT_EXIT(check(), testing::ExitedWithCode(0), "");
-}
-
 TEST(Format, RateUnits) {
   EXPECT_EQ(fmt_rate(0), "0 H/s");
   EXPECT_EQ(fmt_rate(999.6), "1000 H/s");

@@ -36,12 +36,6 @@ class DevFeeCycle : public testing::Test {
   DevFee fee{[this](bool to_fee) { switches.push_back(to_fee); }};
 };
 
-TEST(DevFeeWallet, IsThirtyFourBase58Characters) {
-  const std::string wallet = kDevFeeWallet;
-  EXPECT_EQ(wallet.size(), 34u);
-  EXPECT_EQ(wallet.find_first_not_of("123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"), std::string::npos);
-}
-
 TEST_F(DevFeeCycle, StartsAt5940SecondsAndLogsBothSwitches) {
   StdoutCapture capture;
   fee.step(1.0, true);

@@ -117,56 +117,6 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   EXPECT_EQ(c.dropped, 1u);
 }
 
-TEST(StratumConnection, ReconnectsOnRequestBadPrefixOverlongLineAndSilence) {
-  LoopbackServer server;
-  tlm::Stratum::Timing timing = fast_timing();
-  timing.silence = 300ms;
-  tlm::Stratum client(timing);
-  Recorder rec(client);
-  client.start(config(server.port()));
-
-  LoopbackPeer peer = accept_session(server);
-  ASSERT_TRUE(peer.send("{\"id\":null,\"method\":\"client.reconnect\",\"params\":[\"elsewhere\",1]}\n"));
-  ASSERT_TRUE(rec.wait_message("pool asked to reconnect"));
-  peer = accept_session(server);
-  ASSERT_TRUE(peer.send("{\"id\":1,\"result\":[null,\"0011223344556677\"],\"error\":null}\n"));
-  ASSERT_TRUE(rec.wait_message("unsupported subscribe answer from the pool"));
-  peer = accept_session(server);
-
-  // A 1 MiB line is still a line; more than 1 MiB without a line feed is not.
-  ASSERT_TRUE(peer.send(std::string(1048575, ' ') + "\n" + std::string(1048577, 'x')));
-  peer = accept_session(server);
-  EXPECT_EQ(rec.count("disconnected, retrying"), 3u);
-
-  // Bytes of an unfinished line keep the connection alive; silence ends it.
-  for (int i = 0; i < 4; ++i) {
-    std::this_thread::sleep_for(150ms);
-    ASSERT_TRUE(peer.send("{"));
-  }
-  EXPECT_EQ(rec.count("no data from the pool for 10 min, reconnecting"), 0u);
-  ASSERT_TRUE(rec.wait_message("no data from the pool for 10 min, reconnecting", 1, 3000));
-  peer = accept_session(server);
-  client.stop();
-  EXPECT_EQ(rec.count("disconnected, retrying"), 4u);
-}
-
-TEST(StratumConnection, BacksOffAfterFailedDials) {
-  tlm::Stratum client;  // production timing: the first waits are 1 s and 2 s
-  Recorder rec(client);
-  client.start(tlm::Stratum::Config{"pool.invalid", 3352, "u", "x", "a", false, {}});
-  ASSERT_TRUE(rec.wait_message("cannot resolve pool.invalid", 3, 6000));
-  auto start = std::chrono::steady_clock::now();
-  client.stop();
-  auto stop_time = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(stop_time, 400ms);  // one 100 ms tick, with room for a loaded machine
-  auto gap = [&](int i) { return rec.messages[i + 1].first - rec.messages[i].first; };
-  EXPECT_GE(gap(0), 1000ms);
-  EXPECT_LT(gap(0), 1500ms);
-  EXPECT_GE(gap(1), 2000ms);
-  EXPECT_LT(gap(1), 2500ms);
-  client.stop();  // again: nothing to do
-}
-
 TEST(StratumConnection, BackoffDoublesUpTo30Seconds) {
   uint16_t closed_port;
   {
