@@ -185,11 +185,6 @@ bool is_loopback_host(const std::string& host) {
   return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-std::string host_port(const std::string& host, uint16_t port) {
-  const bool v6 = host.find(':') != std::string::npos;
-  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
 ApiServer::ApiServer(const PublishedSnapshot& figures) : figures_(figures) {}
 
 ApiServer::~ApiServer() { stop(); }

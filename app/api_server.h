@@ -17,9 +17,6 @@ namespace ilvo {
 // there may the API listen without a token.
 bool is_loopback_host(const std::string& host);
 
-// "host:port", with an IPv6 host in brackets.
-std::string host_port(const std::string& host, uint16_t port);
-
 class ApiServer {
  public:
   // Serves what `figures` holds; it must outlive the server.

@@ -1,6 +1,7 @@
 #include "app/monitoring.h"
 
 #include "app/console.h"
+#include "app/options.h"
 
 namespace ilvo {
 

@@ -290,6 +290,11 @@ ParseResult parse(int argc, const char* const* argv, Options& opts, const std::v
   return ParseResult::kRun;
 }
 
+std::string host_port(const std::string& host, uint16_t port) {
+  const bool v6 = host.find(':') != std::string::npos;
+  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 int32_t effective_lanes(int32_t lanes) { return lanes >= 1 && lanes <= 64 ? lanes : 32; }
 
 int32_t effective_threads(int32_t threads) {

@@ -24,8 +24,6 @@ tlm::Failover::Timing default_timing() {
   return t;
 }
 
-std::string address(const PoolAddress& pool) { return pool.host + ":" + std::to_string(pool.port); }
-
 }  // namespace
 
 PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, tlm::Stratum::Config& config, Restart restart)
@@ -85,8 +83,8 @@ void PoolSwitch::step() {
 
 void PoolSwitch::switch_to(size_t pool, const std::string& reason) {
   probe_.stop();
-  logf(kStrong, "switching from %s to %s: %s", address(pools_[session_]).c_str(), address(pools_[pool]).c_str(),
-       reason.c_str());
+  logf(kStrong, "switching from %s to %s: %s", host_port(pools_[session_].host, pools_[session_].port).c_str(),
+       host_port(pools_[pool].host, pools_[pool].port).c_str(), reason.c_str());
   restart_([&] {
     config_.host = pools_[pool].host;
     config_.port = pools_[pool].port;
