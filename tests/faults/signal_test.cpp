@@ -137,9 +137,10 @@ TEST(Signals, StopsWhenStartedWithStopSignalsBlocked) {
   expect_orderly_stop(miner, SIGTERM, "started with signals blocked");
 }
 
-TEST(Signals, SigintAtEveryStage) { stop_at_every_stage(SIGINT); }
-
-TEST(Signals, SigtermAtEveryStage) { stop_at_every_stage(SIGTERM); }
+TEST(Signals, SigintAndSigtermAtEveryStage) {
+  stop_at_every_stage(SIGINT);
+  stop_at_every_stage(SIGTERM);
+}
 
 }  // namespace
 }  // namespace faults

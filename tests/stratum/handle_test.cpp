@@ -98,26 +98,6 @@ TEST(StratumHandle, TargetsAreRightAlignedBigEndianHex) {
   EXPECT_EQ(rec.count("invalid target from the pool, keeping the previous one"), 5u);
 }
 
-TEST(StratumHandle, RejectsJobsThatBreakAFieldRule) {
-  tlm::Stratum client;
-  Recorder rec(client);
-  client.handle(kSubscribed);
-  client.handle(set_target("\"ff\""));
-  std::string eight = notify("j");
-  eight.replace(eight.rfind(",\"0701\""), 7, "");
-  client.handle(eight);  // too few parameters: dropped silently
-  EXPECT_TRUE(rec.messages.empty());
-
-  client.handle(notify("j", "0400010"));
-  client.handle(notify("j", "0400010g"));
-  client.handle(notify("j", kVersion, std::string(2690, '0')));
-  client.handle(notify("j", kVersion, "070"));
-  client.handle(notify("j", kVersion, "07", "1"));  // a number as the flag is just false
-  EXPECT_EQ(rec.count("invalid job from the pool"), 4u);
-  ASSERT_EQ(rec.works.size(), 1u);
-  EXPECT_FALSE(rec.works[0].clean);
-}
-
 TEST(StratumHandle, RepliesToSubscribeAndAuthorize) {
   tlm::Stratum client;
   Recorder rec(client);
