@@ -8,8 +8,7 @@
 
 namespace {
 
-using testing_support::ProcessResult;
-using testing_support::run_process;
+using testing_support::Result;
 
 const std::string kBanner =
     "\n"
@@ -42,14 +41,14 @@ const std::string kUsage =
     "      --version            print the version\n"
     "  -h, --help               this help\n";
 
-ProcessResult miner(std::vector<std::string> args) {
+Result miner(std::vector<std::string> args) {
   args.insert(args.begin(), TLM_MINER_BINARY);
-  return run_process(args);
+  return testing_support::run(args);
 }
 
 void expect_message(const std::vector<std::string>& args, const std::string& message) {
   SCOPED_TRACE(testing::PrintToString(args));
-  ProcessResult r = miner(args);
+  Result r = miner(args);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, kBanner);
   EXPECT_EQ(r.err, message);
@@ -57,21 +56,21 @@ void expect_message(const std::vector<std::string>& args, const std::string& mes
 
 TEST(CommandLine, HelpAndVersionPrintAndSucceed) {
   for (const char* flag : {"-h", "--help"}) {
-    ProcessResult r = miner({flag});
+    Result r = miner({flag});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, kBanner + kUsage);
     EXPECT_EQ(r.err, "");
   }
   // Later options are never reached.
   EXPECT_EQ(miner({"-u", "W", "-h", "--bogus"}).exit_code, 0);
-  ProcessResult r = miner({"--version", "--bogus"});
+  Result r = miner({"--version", "--bogus"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, kBanner + "Ilvo Varnel TLM 1.1.0\n");
 }
 
 TEST(CommandLine, MissingWalletPrintsUsageAndSaysSo) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-o", "pool.example:3352"}}) {
-    ProcessResult r = miner(args);
+    Result r = miner(args);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, kBanner + kUsage);
     EXPECT_EQ(r.err, "--wallet is required\n");
@@ -112,7 +111,7 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
   };
   for (const auto& c : cases) expect_message(c.args, c.message);
   // A kernel is checked against the processor once the engine knows it.
-  ProcessResult r = miner({"-u", "W", "--no-color", "--kernel", "avx3"});
+  Result r = miner({"-u", "W", "--no-color", "--kernel", "avx3"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("no kernel named 'avx3'; the kernels are avx512, avx2, avx and sse4.1\n"), std::string::npos);
 }

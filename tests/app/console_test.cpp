@@ -96,13 +96,14 @@ TEST(Format, DifficultyUnits) {
 
 TEST(Banner, ColouredOnlyOnATerminalWithoutANonEmptyNoColor) {
   auto has_escape = [](const std::string& s) { return s.find('\033') != std::string::npos; };
-  using testing_support::run_in_terminal;
-  using testing_support::run_process;
-  EXPECT_TRUE(has_escape(run_in_terminal({TLM_MINER_BINARY, "--help"}, {"-NO_COLOR"}).out));
-  EXPECT_TRUE(has_escape(run_in_terminal({TLM_MINER_BINARY, "--help"}, {"NO_COLOR="}).out));
-  EXPECT_FALSE(has_escape(run_in_terminal({TLM_MINER_BINARY, "--help"}, {"NO_COLOR=1"}).out));
-  EXPECT_FALSE(has_escape(run_in_terminal({TLM_MINER_BINARY, "--help", "--no-color"}, {"-NO_COLOR"}).out));
-  EXPECT_FALSE(has_escape(run_process({TLM_MINER_BINARY, "--help"}, {"-NO_COLOR"}).out));
+  const auto help = [](std::string env, bool terminal, const char* more = "--help") {
+    return testing_support::run({{TLM_MINER_BINARY, "--help", more}, {env}, terminal}).out;
+  };
+  EXPECT_TRUE(has_escape(help("-NO_COLOR", true)));
+  EXPECT_TRUE(has_escape(help("NO_COLOR=", true)));
+  EXPECT_FALSE(has_escape(help("NO_COLOR=1", true)));
+  EXPECT_FALSE(has_escape(help("-NO_COLOR", true, "--no-color")));
+  EXPECT_FALSE(has_escape(help("-NO_COLOR", false)));
 }
 
 }  // namespace

@@ -15,24 +15,23 @@
 namespace {
 
 using testing_support::hex;
-using testing_support::ProcessResult;
-using testing_support::run_process;
+using testing_support::Result;
 
 const std::string kHeaderHex = hex(kat_hdr, 1487);
 const std::string kHashLine = hex(kat_hash, 32) + "\n";
 
 // Runs tlm-hash with `input` on its standard input.
-ProcessResult run_with_input(const std::string& input) {
+Result run_with_input(const std::string& input) {
   const std::string path =
       ::testing::TempDir() + "tlm_hash_input_" + std::to_string(getpid()) + ".txt";
   std::ofstream(path, std::ios::binary) << input;
-  ProcessResult r = run_process({"/bin/sh", "-c", "exec \"$0\" < \"$1\"", TLM_HASH_BINARY, path});
+  Result r = testing_support::run({{"/bin/sh", "-c", "exec \"$0\" < \"$1\"", TLM_HASH_BINARY, path}});
   std::remove(path.c_str());
   return r;
 }
 
 TEST(TlmHashTool, HashesTheKnownAnswerHeader) {
-  ProcessResult r = run_process({TLM_HASH_BINARY, kHeaderHex, kHeaderHex});
+  Result r = testing_support::run({{TLM_HASH_BINARY, kHeaderHex, kHeaderHex}});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, kHashLine + kHashLine);
   EXPECT_EQ(r.err, "");
@@ -43,7 +42,7 @@ TEST(TlmHashTool, HashesTheKnownAnswerHeader) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, kHashLine);
 
-  r = run_process({TLM_HASH_BINARY});  // empty standard input: nothing to do
+  r = testing_support::run({{TLM_HASH_BINARY}});  // empty standard input: nothing to do
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, "");
 }
@@ -51,7 +50,7 @@ TEST(TlmHashTool, HashesTheKnownAnswerHeader) {
 TEST(TlmHashTool, BadLinesAreNamedAndSkipped) {
   std::string non_hex = kHeaderHex;
   non_hex[100] = 'g';
-  ProcessResult r = run_with_input(kHeaderHex + "\n" + "abc\n" + non_hex + "\n" + kHeaderHex +
+  Result r = run_with_input(kHeaderHex + "\n" + "abc\n" + non_hex + "\n" + kHeaderHex +
                                    "00\n" + kHeaderHex + "\n");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, kHashLine + kHashLine);
@@ -60,7 +59,7 @@ TEST(TlmHashTool, BadLinesAreNamedAndSkipped) {
             "tlm-hash: line 3: not a hex digit at character 101\n"
             "tlm-hash: line 4: expected 2974 hex digits, got 2976 characters\n");
 
-  r = run_process({TLM_HASH_BINARY, "xyz", kHeaderHex});
+  r = testing_support::run({{TLM_HASH_BINARY, "xyz", kHeaderHex}});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, kHashLine);
   EXPECT_EQ(r.err, "tlm-hash: argument 1: expected 2974 hex digits, got 3 characters\n");

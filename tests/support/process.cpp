@@ -7,107 +7,170 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
-#include <cstring>
-
-extern char** environ;
 
 namespace testing_support {
 
 namespace {
 
-[[noreturn]] void exec_child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-  for (const std::string& e : env) {
-    if (e[0] == '-')
-      unsetenv(e.c_str() + 1);
-    else
-      putenv(const_cast<char*>(e.c_str()));
-  }
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  execv(args[0], args.data());
-  _exit(127);
-}
+using Clock = std::chrono::steady_clock;
 
-// Reads both descriptors until they close or the deadline passes, then reaps the child.
-ProcessResult collect(pid_t pid, int out_fd, int err_fd, int timeout_ms) {
-  ProcessResult result;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  int fds[2] = {out_fd, err_fd};
-  std::string* sinks[2] = {&result.out, &result.err};
-  while (fds[0] >= 0 || fds[1] >= 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      kill(pid, SIGKILL);
-      break;
-    }
-    pollfd p[2];
-    for (int i = 0; i < 2; ++i) p[i] = {fds[i], POLLIN, 0};
-    if (poll(p, 2, static_cast<int>(left.count())) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i] < 0 || !(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buf[4096];
-      ssize_t n = read(fds[i], buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i]);
-        fds[i] = -1;
-      }
-    }
-  }
-  for (int fd : fds)
-    if (fd >= 0) close(fd);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+// Rounded up, so that a short time-out still gets its one look at the pipes.
+int ms_left(Clock::time_point deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
 }
 
 }  // namespace
 
-ProcessResult run_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                          int timeout_ms) {
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    close(out[0]);
-    close(err[0]);
-    exec_child(argv, env);
+Process::Process(const Launch& launch) {
+  int out[2] = {-1, -1}, err[2] = {-1, -1};
+  std::string tty_name;
+  if (launch.terminal) {
+    out[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (out[0] < 0 || grantpt(out[0]) != 0 || unlockpt(out[0]) != 0) return;
+    tty_name = ptsname(out[0]);
+    tty_fd_ = open(tty_name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  } else if (pipe2(out, O_CLOEXEC) != 0) {
+    return;
   }
-  close(out[1]);
+  if (pipe2(err, O_CLOEXEC) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (launch.terminal) {
+      setsid();
+      int tty = open(tty_name.c_str(), O_RDWR);  // a session leader's first terminal becomes its own
+      dup2(tty, 0);
+      dup2(tty, 1);
+    } else {
+      dup2(open("/dev/null", O_RDONLY), 0);
+      dup2(out[1], 1);
+    }
+    dup2(err[1], 2);
+    for (const std::string& e : launch.env) {
+      if (e[0] == '-')
+        unsetenv(e.c_str() + 1);
+      else
+        putenv(const_cast<char*>(e.c_str()));
+    }
+    if (launch.prepare) launch.prepare();
+    std::vector<char*> args;
+    for (const std::string& a : launch.argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  if (out[1] >= 0) close(out[1]);
   close(err[1]);
-  return collect(pid, out[0], err[0], timeout_ms);
+  out_fd_ = out[0];
+  err_fd_ = err[0];
 }
 
-ProcessResult run_in_terminal(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                              int timeout_ms) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
-  std::string slave_name = ptsname(master);
-  int err[2];
-  if (pipe(err) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    int slave = open(slave_name.c_str(), O_RDWR);
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
-    dup2(slave, 1);
-    dup2(err[1], 2);
-    close(master);
-    close(err[0]);
-    exec_child(argv, env);
+Process::~Process() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status_, 0);
   }
-  close(err[1]);
-  // The terminal reports EIO instead of end-of-file once the child has gone.
-  return collect(pid, master, err[0], timeout_ms);
+  for (int fd : {out_fd_, err_fd_, tty_fd_})
+    if (fd >= 0) close(fd);
+}
+
+bool Process::drain(int timeout_ms) {
+  pollfd p[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+  if (out_fd_ < 0 && err_fd_ < 0) {
+    usleep(static_cast<useconds_t>(timeout_ms) * 1000);
+    return false;
+  }
+  if (poll(p, 2, timeout_ms) <= 0) return false;
+  bool got = false;
+  int* fds[2] = {&out_fd_, &err_fd_};
+  std::string* sinks[2] = {&out_, &err_};
+  for (int i = 0; i < 2; ++i) {
+    if (*fds[i] < 0 || p[i].revents == 0) continue;
+    char buf[4096];
+    // A terminal reports EIO instead of end-of-file once the program has gone.
+    const ssize_t n = read(*fds[i], buf, sizeof buf);
+    if (n > 0) {
+      sinks[i]->append(buf, static_cast<size_t>(n));
+      got = true;
+    } else if (n == 0 || errno != EINTR) {
+      close(*fds[i]);
+      *fds[i] = -1;
+    }
+  }
+  return got;
+}
+
+bool Process::read_line(std::string& line, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const size_t eol = out_.find('\n');
+    if (eol != std::string::npos) {
+      // A terminal ends its lines with a carriage return as well.
+      line = out_.substr(0, eol > 0 && out_[eol - 1] == '\r' ? eol - 1 : eol);
+      out_.erase(0, eol + 1);
+      return true;
+    }
+    const int left = ms_left(deadline);
+    if (out_fd_ < 0 || left == 0) return false;
+    drain(left);
+  }
+}
+
+bool Process::wait_for(const std::string& text, int timeout_ms, std::vector<std::string>* seen) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::string line;
+  while (read_line(line, ms_left(deadline))) {
+    if (seen != nullptr) seen->push_back(line);
+    if (line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+void Process::press(char key) {
+  while (write(out_fd_, &key, 1) == -1 && errno == EINTR) {
+  }
+}
+
+termios Process::terminal_mode() const {
+  termios mode{};
+  tcgetattr(tty_fd_, &mode);
+  return mode;
+}
+
+void Process::signal(int sig) {
+  if (pid_ > 0 && !reaped_) kill(pid_, sig);
+}
+
+int Process::wait(int timeout_ms) {
+  if (pid_ <= 0) return -1;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!reaped_) {
+    if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+      reaped_ = true;
+      break;
+    }
+    if (ms_left(deadline) == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status_, 0);
+      reaped_ = true;
+      return -1;
+    }
+    drain(10);
+  }
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+}
+
+Result run(const Launch& launch, int timeout_ms) {
+  Process p(launch);
+  Result r;
+  r.exit_code = p.wait(timeout_ms);
+  while (p.drain(0)) {
+  }
+  r.out = p.out_;
+  r.err = p.err_;
+  return r;
 }
 
 }  // namespace testing_support

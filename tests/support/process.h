@@ -1,25 +1,85 @@
-// Runs a program as a user would and collects what it printed.
+// Runs a program as a user would: start it, read its output line by line against
+// a deadline, type on its terminal, signal it, wait for its exit with a deadline.
 #pragma once
 
+#include <sys/types.h>
+#include <termios.h>
+
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
 
-struct ProcessResult {
-  int exit_code = -1;  // -1 when the process did not exit normally
+struct Launch {
+  Launch(std::vector<std::string> argv, std::vector<std::string> env = {}, bool terminal = false)
+      : argv(std::move(argv)), env(std::move(env)), terminal(terminal) {}
+
+  std::vector<std::string> argv;  // argv[0] is the program's path
+  std::vector<std::string> env;   // "NAME=value" sets, "-NAME" removes
+  // Standard input and output a new pseudo-terminal that is the program's
+  // controlling terminal, with the program in front; otherwise standard input
+  // is /dev/null and standard output a pipe.
+  bool terminal = false;
+  std::function<void()> prepare;  // runs in the child just before exec (to close or redirect descriptors)
+};
+
+struct Result {
+  int exit_code = -1;  // -1 when the program did not exit normally
   std::string out;
   std::string err;
 };
 
-// Runs argv[0] with the given arguments, standard input from /dev/null and the
-// environment changed by `env`: "NAME=value" sets, "-NAME" removes. Kills it after
-// timeout_ms.
-ProcessResult run_process(const std::vector<std::string>& argv,
-                          const std::vector<std::string>& env = {}, int timeout_ms = 20000);
+class Process {
+ public:
+  explicit Process(const Launch& launch);
+  // Kills the program if it still runs and reaps it.
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
 
-// Same, but standard output is a pseudo-terminal; `out` is what appeared on it.
-ProcessResult run_in_terminal(const std::vector<std::string>& argv,
-                              const std::vector<std::string>& env = {}, int timeout_ms = 20000);
+  // Next line of standard output without its line end. False when the output
+  // ended or nothing complete arrived within timeout_ms.
+  bool read_line(std::string& line, int timeout_ms);
+  // Reads lines until one contains `text`; every line read is appended to `seen`
+  // when it is not null. False at the end of output or after timeout_ms.
+  bool wait_for(const std::string& text, int timeout_ms, std::vector<std::string>* seen = nullptr);
+
+  void signal(int sig);
+  // Exit code after a normal exit; -1 when it was killed by a signal or did not
+  // exit within timeout_ms (it is then killed). Output that arrives meanwhile is
+  // kept.
+  int wait(int timeout_ms);
+
+  pid_t pid() const { return pid_; }
+  // Standard output not yet returned as lines, and all of standard error so far.
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+  // Types `key` on the terminal (terminal programs only).
+  void press(char key);
+  // The terminal's mode now, also after the program has ended (terminal programs only).
+  termios terminal_mode() const;
+
+  // Runs the program to its end (killed after timeout_ms) and returns what it printed.
+  friend Result run(const Launch& launch, int timeout_ms);
+
+ private:
+  // Waits up to timeout_ms for output on either descriptor and keeps what
+  // arrives; false when nothing did.
+  bool drain(int timeout_ms);
+
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  int tty_fd_ = -1;  // the program's side of the terminal, held so its mode outlives the program
+  std::string out_, err_;
+  bool reaped_ = false;
+  int status_ = 0;
+};
+
+
+Result run(const Launch& launch, int timeout_ms = 20000);
 
 }  // namespace testing_support

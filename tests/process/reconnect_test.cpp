@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include "tests/faults/fault_session.h"
+#include "tests/process/session.h"
 #include "tests/support/loopback_server.h"
 
 namespace faults {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/faults/fault_session.h"
+#include "tests/process/session.h"
 #include "tests/support/loopback_server.h"
 
 namespace faults {
@@ -24,45 +23,21 @@ namespace {
 using testing_support::LoopbackPeer;
 using testing_support::LoopbackServer;
 
-std::vector<std::string> miner_argv(uint16_t port, std::vector<std::string> extra = {}) {
-  std::vector<std::string> argv{TLM_FAST_MINER_BINARY, "-o", "127.0.0.1:" + std::to_string(port),
-                                "-u",                  "W",  "-t",
-                                "1",                   "--no-color"};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  return argv;
+// The miner with `prepare` run in it before it starts (to close or redirect its
+// standard descriptors); nothing here reads its output.
+std::unique_ptr<testing_support::Process> spawn(uint16_t port, std::function<void()> prepare) {
+  testing_support::Launch launch{{TLM_FAST_MINER_BINARY, "-o", "127.0.0.1:" + std::to_string(port), "-u", "W",
+                                  "-t", "1", "--no-color"}};
+  launch.prepare = std::move(prepare);
+  return std::make_unique<testing_support::Process>(launch);
 }
 
-// Starts the miner with `prepare` run in the child first (to close or redirect
-// its standard descriptors); nothing here ever reads its output.
-pid_t spawn(const std::vector<std::string>& argv, const std::function<void()>& prepare) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    prepare();
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Sends `sig` and returns the exit code (-1 when killed or still running after
-// 20 s); `seconds` gets the time to the exit.
-int stop(pid_t pid, int sig, double& seconds) {
+// Sends `sig` and expects an exit with code 0 within the promised time.
+void expect_prompt_stop(testing_support::Process& p, int sig) {
   const auto sent = Clock::now();
-  kill(pid, sig);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() - sent > std::chrono::seconds(20)) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    usleep(5000);
-  }
-  seconds = std::chrono::duration<double>(Clock::now() - sent).count();
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  p.signal(sig);
+  EXPECT_EQ(p.wait(20000), 0);
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - sent).count(), kStopSeconds);
 }
 
 // Reads the subscribe and authorize lines of a new session.
@@ -141,11 +116,11 @@ TEST(HostileInput, BlockedOutputAndClosedDescriptorsNeitherStopNorMisdirectTheMi
   LoopbackServer server;
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  const pid_t blocked = spawn(miner_argv(server.port()), [&] { dup2(out[1], 1); });
+  const auto blocked = spawn(server.port(), [&] { dup2(out[1], 1); });
   close(out[1]);
   LoopbackPeer blocked_pool = accept_session(server);
   // A second opening of the pipe, non-blocking for the test alone.
-  const int filler = open(("/proc/" + std::to_string(blocked) + "/fd/1").c_str(), O_WRONLY | O_NONBLOCK);
+  const int filler = open(("/proc/" + std::to_string(blocked->pid()) + "/fd/1").c_str(), O_WRONLY | O_NONBLOCK);
   ASSERT_GE(filler, 0);
   const std::string block(4096, 'x');
   while (write(filler, block.data(), block.size()) > 0 || errno == EINTR) {
@@ -154,7 +129,7 @@ TEST(HostileInput, BlockedOutputAndClosedDescriptorsNeitherStopNorMisdirectTheMi
   blocked_pool.send("{\"id\":2,\"result\":true,\"error\":null}\n" + std::string(2000, '\n') + "junk\n");
 
   // Started with 0, 1 and 2 closed: the socket must not become standard output.
-  const pid_t closed = spawn(miner_argv(server.port()), [] {
+  const auto closed = spawn(server.port(), [] {
     for (int fd = 0; fd <= 2; ++fd) close(fd);
   });
   std::string subscribe;
@@ -163,11 +138,8 @@ TEST(HostileInput, BlockedOutputAndClosedDescriptorsNeitherStopNorMisdirectTheMi
   closed_pool.send("{\"id\":2,\"result\":true,\"error\":null}\n");
   EXPECT_EQ(closed_pool.read_all(1500), "") << "a log line reached the pool";
 
-  double seconds = 0;
-  EXPECT_EQ(stop(blocked, SIGTERM, seconds), 0);
-  EXPECT_LT(seconds, kStopSeconds);
-  EXPECT_EQ(stop(closed, SIGINT, seconds), 0);
-  EXPECT_LT(seconds, kStopSeconds);
+  expect_prompt_stop(*blocked, SIGTERM);
+  expect_prompt_stop(*closed, SIGINT);
   close(out[0]);
 }
 

@@ -1,4 +1,4 @@
-#include "tests/faults/fault_session.h"
+#include "tests/process/session.h"
 
 #include <signal.h>
 #include <stdlib.h>
@@ -33,7 +33,7 @@ Pool::Pool(std::vector<std::string> args) {
   if (mkdtemp(templ) != nullptr) dir_ = templ;
   summary_path_ = dir_ + "/summary.json";
   args.insert(args.begin(), {TLM_TESTPOOL_BINARY, "--port", "0", "--summary", summary_path_, "--seconds", "300"});
-  child_ = std::make_unique<testing_support::Child>(args);
+  child_ = std::make_unique<testing_support::Process>(args);
   std::string line;
   std::smatch m;
   if (child_->read_line(line, 10000) && std::regex_search(line, m, std::regex(R"(listening on 127\.0\.0\.1:(\d+))"))) {
@@ -78,12 +78,13 @@ std::string Pool::stop_and_summarize() {
   return ss.str();
 }
 
-Miner::Miner(uint16_t port, std::vector<std::string> extra, const std::string& host)
+Miner::Miner(uint16_t port, std::vector<std::string> extra, const std::string& host, bool terminal)
     : child_([&] {
-        std::vector<std::string> argv{TLM_FAST_MINER_BINARY, "-o", host + ":" + std::to_string(port),
-                                      "-u", "RFaultTestWallet", "-t", "1", "--no-color"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        return argv;
+        testing_support::Launch launch{{TLM_FAST_MINER_BINARY, "-o", host + ":" + std::to_string(port), "-u",
+                                        "RFaultTestWallet", "-t", "1", "--no-color"}};
+        launch.argv.insert(launch.argv.end(), extra.begin(), extra.end());
+        launch.terminal = terminal;
+        return launch;
       }()) {}
 
 Miner::~Miner() = default;

@@ -5,7 +5,7 @@
 
 #include <cctype>
 
-#include "tests/faults/fault_session.h"
+#include "tests/process/session.h"
 
 namespace faults {
 namespace {

@@ -1,6 +1,7 @@
 // The real miner and tlm-testpool as separate processes on loopback, watched from
 // the outside: the miner's log lines (with the time each was read), its exit code
-// and resident memory, and the pool's log and JSON summary.
+// and resident memory, and the pool's log and JSON summary; and the books of
+// shares that both keep.
 #pragma once
 
 #include <sys/types.h>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/child.h"
+#include "tests/support/process.h"
 
 namespace faults {
 
@@ -52,7 +53,7 @@ class Pool {
  private:
   std::string dir_;
   std::string summary_path_;
-  std::unique_ptr<testing_support::Child> child_;
+  std::unique_ptr<testing_support::Process> child_;
   uint16_t port_ = 0;
   std::vector<std::string> lines_;
 };
@@ -62,10 +63,13 @@ struct LogLine {
   Clock::time_point at;
 };
 
-// The miner built with a 3 s pool silence rule, one mining thread, no colours.
+// The miner built with short time-outs (see CMakeLists.txt), one mining thread
+// unless `extra` says otherwise, no colours; in a terminal of its own when
+// `terminal` is set.
 class Miner {
  public:
-  Miner(uint16_t port, std::vector<std::string> extra = {}, const std::string& host = "127.0.0.1");
+  Miner(uint16_t port, std::vector<std::string> extra = {}, const std::string& host = "127.0.0.1",
+        bool terminal = false);
   ~Miner();
   Miner(const Miner&) = delete;
   Miner& operator=(const Miner&) = delete;
@@ -86,13 +90,17 @@ class Miner {
   // A field of /proc/PID/status in kB ("VmRSS", "VmHWM") or a count ("Threads").
   long status_field(const std::string& name) const;
 
+  // The terminal (see testing_support::Process).
+  void press(char key) { child_.press(key); }
+  termios terminal_mode() const { return child_.terminal_mode(); }
+
   const std::vector<LogLine>& log() const { return log_; }
   std::string log_text() const;  // for failure messages
 
  private:
   bool read_one(int timeout_ms);
 
-  testing_support::Child child_;
+  testing_support::Process child_;
   std::vector<LogLine> log_;
 };
 

@@ -10,7 +10,7 @@
 
 #include <regex>
 
-#include "tests/faults/fault_session.h"
+#include "tests/process/session.h"
 
 namespace faults {
 namespace {

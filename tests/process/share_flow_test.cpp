@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include "tests/faults/fault_session.h"
+#include "tests/process/session.h"
 
 namespace faults {
 namespace {

@@ -1,0 +1,175 @@
+// The miner as a user runs it against the local test pool: what it shows from
+// start-up to Ctrl-C against what the pool received, and what the keyboard and
+// the monitoring API show of it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <termios.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/process/session.h"
+#include "tests/support/loopback_server.h"
+
+namespace faults {
+namespace {
+
+using testing_support::http_exchange;
+using testing_support::http_status;
+using testing_support::LoopbackServer;
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// The first number after `key` in `text`, -1 when there is none.
+long long number_after(const std::string& text, const std::string& key) {
+  std::smatch m;
+  return std::regex_search(text, m, std::regex(key + R"([^0-9]*(\d+))")) ? std::stoll(m[1]) : -1;
+}
+
+std::string body(const std::string& reply) {
+  const size_t end = reply.find("\r\n\r\n");
+  return end == std::string::npos ? "" : reply.substr(end + 4);
+}
+
+const std::string kToken = "Authorization: Bearer test-token\r\n";
+const tcflag_t kLineMode = ICANON | ECHO;
+
+std::string temp_dir() {
+  char templ[] = "/tmp/tlm-session-XXXXXX";
+  return mkdtemp(templ);
+}
+
+// One run up to the first speed report (30 s).
+TEST(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
+  const std::string dir = temp_dir(), stats = dir + "/stats.json";
+  Pool pool({"--difficulty", share_difficulty()});
+  Miner miner(pool.port(), {"-t", "2", "--stats-file", stats});
+  const std::regex kStatsLine(R"(\{"hashrate_hs":\d+,"accepted":\d+,"rejected":0,"uptime_s":\d+,"threads":2,)"
+                              R"("version":"1\.1\.0","algo":"verushash"\}\n)");
+  int stats_reads = 0;
+  const bool reported = miner.until(
+      [&] {
+        // Whoever reads the file sees a whole line, never a partial one.
+        const std::string content = read_file(stats);
+        if (!content.empty()) {
+          ++stats_reads;
+          EXPECT_TRUE(std::regex_match(content, kStatsLine)) << content;
+        }
+        return miner.count("speed 10s ") > 0;
+      },
+      50000, &pool);
+  ASSERT_TRUE(reported) << miner.log_text();
+  EXPECT_GT(stats_reads, 0);
+  EXPECT_EQ(miner.stop(SIGINT), 0);
+  std::system(("rm -rf " + dir).c_str());
+  EXPECT_EQ(miner.log().back().text, "stopping");
+
+  // Start-up lines in order; the kernel is the widest this processor runs.
+  std::vector<std::string> start;
+  for (size_t i = 0; i < 4 && i < miner.log().size(); ++i) start.push_back(miner.log()[i].text);
+  ASSERT_EQ(start.size(), 4u);
+  EXPECT_TRUE(std::regex_match(start[1], std::regex("cpu .+ · kernel [a-z0-9.]+(; .*)? · 32 lanes · 2 threads")))
+      << start[1];
+  start.erase(start.begin() + 1);
+  const std::string where = "127.0.0.1:" + std::to_string(pool.port());
+  EXPECT_EQ(start, (std::vector<std::string>{"pool " + where + " · user RFaultTestWallet · 2 threads · 1% dev fee",
+                                             "connected to " + where, "authorized"}));
+  const std::regex kNewJob(R"(new job \S+ · share difficulty \d+\.\d\d[kMG]?)");
+  const std::regex kFound(R"(share found · difficulty \d+\.\d\d[kMG]?)");
+  const std::regex kSpeed(R"(speed 10s \d+(\.\d\d)? [kMG]?H/s · 60s .* · 15m .* · accepted \d+ · rejected 0)");
+  int jobs = 0, found = 0, accepted = 0, speed = 0;
+  for (const LogLine& l : miner.log()) {
+    jobs += std::regex_match(l.text, kNewJob);
+    found += std::regex_match(l.text, kFound);
+    speed += std::regex_match(l.text, kSpeed);
+    if (l.text.rfind("share accepted · ", 0) == 0) {
+      const std::string n = std::to_string(++accepted);
+      EXPECT_TRUE(std::regex_match(l.text, std::regex("share accepted · " + n + "/" + n + R"( · \d+ ms)"))) << l.text;
+    }
+  }
+  EXPECT_GE(jobs, 1);
+  EXPECT_GE(found, 3);
+  EXPECT_EQ(speed, 1);
+  expect_no_share_lost(miner, pool);
+}
+
+// The miner in a terminal with the API beyond loopback, set up by a config
+// file: the keys, the API's figures against the log, and the terminal restored.
+TEST(MiningSession, KeysAndApiShowWhatTheLogShows) {
+  const std::string dir = temp_dir(), config = dir + "/config.json";
+  std::ofstream(config) << R"({"api": "0.0.0.0:0", "api-token": "test-token", "wallet": "RFileWallet"})";
+  Pool pool({"--difficulty", share_difficulty()});
+  Miner miner(pool.port(), {"--config", config}, "127.0.0.1", true);
+  ASSERT_TRUE(miner.until_count("keys: h thread rates", 1, 60000, &pool)) << miner.log_text();
+  std::system(("rm -rf " + dir).c_str());
+  const auto port = static_cast<uint16_t>(number_after(miner.log_text(), "api listening on 0.0.0.0:"));
+  // The command line's wallet wins over the file's.
+  EXPECT_EQ(miner.count("pool 127.0.0.1:" + std::to_string(pool.port()) + " · user RFaultTestWallet · 1 threads"), 1u);
+  // Bound beyond loopback: nothing without the token.
+  EXPECT_EQ(http_status(http_exchange(port, "GET /summary HTTP/1.1\r\n\r\n")), 401);
+
+  ASSERT_TRUE(miner.until_count("share accepted", 1, 60000, &pool));
+  miner.press('p');
+  ASSERT_TRUE(miner.until_count("paused", 1, 10000, &pool));
+  // Paused, the share counts settle: two snapshots a second apart agree.
+  const std::regex shares_object(R"("shares":\{[^}]*\})");
+  std::string summary, shares, previous;
+  for (int i = 0; i < 30 && (shares.empty() || shares != previous); ++i) {
+    previous = shares;
+    miner.until([] { return false; }, 1100, &pool);
+    summary = body(http_exchange(port, "GET /summary HTTP/1.1\r\n" + kToken + "\r\n"));
+    std::smatch m;
+    shares = std::regex_search(summary, m, shares_object) ? m[0].str() : "";
+  }
+  ASSERT_EQ(shares, previous) << "the share counts never settled";
+  const long long accepted = static_cast<long long>(miner.count("share accepted"));
+  EXPECT_EQ(number_after(summary, "\"accepted\":"), accepted) << summary;
+  const std::string metrics = body(http_exchange(port, "GET /metrics HTTP/1.1\r\n" + kToken + "\r\n"));
+  EXPECT_EQ(number_after(metrics, "\ntlm_shares_accepted_total "), accepted) << metrics;
+
+  miner.press('s');
+  ASSERT_TRUE(miner.until_count("shares found", 1, 10000, &pool));
+  const std::string shown = miner.log()[static_cast<size_t>(miner.last_index("shares found"))].text;
+  for (const char* key : {"found", "accepted", "rejected", "unanswered", "dropped"})
+    EXPECT_EQ(number_after(shown, std::string(" ") + key + " "), number_after(shares, std::string("\"") + key))
+        << shown << " against " << shares;
+  miner.press('h');
+  EXPECT_TRUE(miner.until_count("threads 10s · #0 ", 1, 10000, &pool));
+  miner.press('r');
+  EXPECT_TRUE(miner.until_count("resumed", 1, 10000, &pool));
+
+  // An oversized and a slow request are closed; the API serves on.
+  const std::string big = "GET /summary HTTP/1.1\r\n" + kToken + "X: " + std::string(20000, 'x') + "\r\n\r\n";
+  EXPECT_EQ(http_status(http_exchange(port, big)), 400);
+  bool closed = false;
+  http_exchange(port, "GET /summary HTTP/1.1\r\n", &closed);
+  EXPECT_TRUE(closed) << "a slow request is never closed";
+  EXPECT_EQ(http_status(http_exchange(port, "GET /metrics HTTP/1.1\r\n" + kToken + "\r\n")), 200);
+
+  EXPECT_EQ(miner.stop(SIGTERM), 0);
+  EXPECT_EQ(miner.terminal_mode().c_lflag & kLineMode, kLineMode);
+}
+
+TEST(MiningSession, AFatalSignalRestoresTheTerminal) {
+  const rlimit no_core{0, 0};  // SIGQUIT would leave a core file
+  setrlimit(RLIMIT_CORE, &no_core);
+  LoopbackServer server;  // no job: the keyboard is read all the same
+  Miner miner(server.port(), {}, "127.0.0.1", true);
+  ASSERT_TRUE(miner.until_count("keys: h thread rates", 1, 60000)) << miner.log_text();
+  EXPECT_EQ(miner.terminal_mode().c_lflag & kLineMode, 0u);
+  miner.stop(SIGQUIT);
+  EXPECT_EQ(miner.terminal_mode().c_lflag & kLineMode, kLineMode);
+}
+
+}  // namespace
+}  // namespace faults
