@@ -240,7 +240,10 @@ void Stratum::disconnect() {
 }
 
 void Stratum::pause(int ticks) {
-  for (int i = 0; i < ticks && running; ++i) sleep_for(timing.tick);
+  for (int i = 0; i < ticks && running; ++i) {
+    sleep_for(timing.tick);
+    ++paused_ticks;
+  }
 }
 
 void Stratum::send_line(const std::string& line) {

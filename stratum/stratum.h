@@ -102,6 +102,9 @@ class Stratum : public ShareSink {
 
   // True from a successful connect until that connection is closed.
   std::atomic<bool> connected{false};
+  // Ticks spent in pauses so far: the back-off in units that do not depend on
+  // how busy the machine is.
+  std::atomic<uint64_t> paused_ticks{0};
 
  private:
   // Connects, over TLS when configured: the stream, or null after saying why.

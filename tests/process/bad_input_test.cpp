@@ -54,25 +54,6 @@ TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
   expect_no_share_lost(miner, pool);
 }
 
-TEST(BadInput, LineOverOneMebibyteEndsTheConnectionAndMemoryStaysBounded) {
-  Pool pool({"--difficulty", share_difficulty(), "--overlong-line", "--faulty-connections", "3"});
-  Miner miner(pool.port());
-  ASSERT_TRUE(miner.until_count("connected to ", 2, 30000, &pool)) << miner.log_text() << "pool:\n" << pool.log_text();
-  const long rss_after_first = miner.status_field("VmRSS");
-  ASSERT_TRUE(miner.until([&] { return miner.count("connected to ") >= 4 && accepted_after_last(miner, "connected to "); },
-                          60000, &pool))
-      << miner.log_text() << "pool:\n" << pool.log_text();
-  const long rss_after_third = miner.status_field("VmRSS");
-  const long peak = miner.status_field("VmHWM");
-  EXPECT_EQ(miner.stop(SIGTERM), 0);
-  EXPECT_EQ(miner.count("disconnected, retrying"), 3u);
-  // Repeated overlong lines do not add up. The sanitizers keep freed blocks in
-  // quarantine, so there the limits only catch gross growth.
-  EXPECT_LT(rss_after_third - rss_after_first, kSanitized ? 64 * 1024 : 2 * 1024);
-  EXPECT_LT(peak, kSanitized ? 2 * 1024 * 1024 : 48 * 1024) << "kB";
-  expect_no_share_lost(miner, pool);
-}
-
 TEST(BadInput, RefusedLoginAndRejectedSharesAreLoggedWithControlCharactersEscaped) {
   {
     // Refused, and then nothing: the miner does not sit there for ever, it dials
