@@ -6,13 +6,15 @@
 
 #include <stdint.h>
 
+#include "hash/header_layout.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 enum {
-  kTlmHeaderSize = 1487,
-  kTlmHashSize = 32,
+  kTlmHeaderSize = tlm::kHeaderSize,
+  kTlmHashSize = tlm::kHashSize,
   kTlmKeySize = 8832,
   kTlmJobSize = 9024,
   kTlmLaneStride = 9600,

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 
+#include "hash/header_layout.h"
+
 extern "C" {
 
-extern const uint8_t kat_hdr[1487];  // a 1487-byte block header
-extern const uint8_t kat_hash[32];   // its hash, byte 0 first
+extern const uint8_t kat_hdr[tlm::kHeaderSize];  // a block header
+extern const uint8_t kat_hash[tlm::kHashSize];  // its hash, byte 0 first
 
 }  // extern "C"

@@ -10,13 +10,13 @@
 
 #include "hash/haraka.h"
 #include "hash/haraka_ops.h"
+#include "hash/header_layout.h"
 
 namespace {
 
-constexpr int kHeaderBytes = 1487;
 constexpr int kKeyBytes = 8832;
 constexpr int kKeyChunks = kKeyBytes / 32;  // 276 chained Haraka-256 outputs
-constexpr int kPrefixChunks = 1472 / 32;    // 46 compressions
+constexpr int kPrefixChunks = tlm::kTailOffset / 32;  // 46 compressions
 constexpr int kJobBlock = 8896;             // the final block inside a job state
 constexpr int kJobAccStart = 8960;          // the accumulator's start word
 constexpr int kAccStartInKey = 8208;        // key word 513
@@ -31,14 +31,14 @@ void complete_block(uint8_t block[64]) {
 
 extern "C" {
 
-void vh_clear_noncanonical(uint8_t header[1487]) {
+void vh_clear_noncanonical(uint8_t header[tlm::kHeaderSize]) {
   if (header[143] <= 6 || header[148] == 0) return;
   std::memset(header + 4, 0, 96);    // previous block hash, merkle and sapling roots
   std::memset(header + 104, 0, 36);  // bits and the nonce field
   std::memset(header + 151, 0, 64);  // solution bytes 8..71
 }
 
-void vh_prefix(const uint8_t header[1487], uint8_t block[64]) {
+void vh_prefix(const uint8_t header[tlm::kHeaderSize], uint8_t block[64]) {
   __m128i chain[2] = {_mm_setzero_si128(), _mm_setzero_si128()};
   for (int i = 0; i < kPrefixChunks; i++) {
     const __m128i* piece = reinterpret_cast<const __m128i*>(header + 32 * i);
@@ -48,7 +48,7 @@ void vh_prefix(const uint8_t header[1487], uint8_t block[64]) {
     haraka512_truncate(chain, s0, s1, s2, s3);
   }
   std::memcpy(block, chain, 32);
-  std::memcpy(block + 32, header + 1472, 15);
+  std::memcpy(block + 32, header + tlm::kTailOffset, 15);
 }
 
 void vh_genkey(const uint8_t* seed, uint8_t key[8832]) {
@@ -66,9 +66,9 @@ void vh_genkey(const uint8_t* seed, uint8_t key[8832]) {
   }
 }
 
-void vh_job_init(uint8_t job[9024], const uint8_t header[1487]) {
-  uint8_t copy[kHeaderBytes];
-  std::memcpy(copy, header, kHeaderBytes);
+void vh_job_init(uint8_t job[9024], const uint8_t header[tlm::kHeaderSize]) {
+  uint8_t copy[tlm::kHeaderSize];
+  std::memcpy(copy, header, tlm::kHeaderSize);
   vh_clear_noncanonical(copy);
   uint8_t* block = job + kJobBlock;
   vh_prefix(copy, block);
@@ -77,9 +77,9 @@ void vh_job_init(uint8_t job[9024], const uint8_t header[1487]) {
   std::memcpy(job + kJobAccStart, job + kAccStartInKey, 16);
 }
 
-void vh_hash_header(uint8_t out[32], const uint8_t header[1487]) {
-  uint8_t copy[kHeaderBytes];
-  std::memcpy(copy, header, kHeaderBytes);
+void vh_hash_header(uint8_t out[32], const uint8_t header[tlm::kHeaderSize]) {
+  uint8_t copy[tlm::kHeaderSize];
+  std::memcpy(copy, header, tlm::kHeaderSize);
   vh_clear_noncanonical(copy);
   alignas(32) uint8_t block[64];
   vh_prefix(copy, block);
@@ -91,7 +91,7 @@ void vh_hash_header(uint8_t out[32], const uint8_t header[1487]) {
   vh_hash_ref(out, block, working, pristine);
 }
 
-void vh_oracle(uint8_t out[32], const uint8_t header[1487]) {
+void vh_oracle(uint8_t out[32], const uint8_t header[tlm::kHeaderSize]) {
   static std::once_flag filled;
   std::call_once(filled, haraka_init);
   vh_hash_header(out, header);

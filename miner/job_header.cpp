@@ -7,7 +7,6 @@ namespace tlm {
 namespace {
 
 // The solution's last 15 bytes: nonce bytes 0..6, nonce bytes 20..23, engine nonce.
-constexpr size_t kTailOffset = 1472;
 
 }  // namespace
 
@@ -18,7 +17,7 @@ void build_nonce(const uint8_t job_nonce[kNonceSize], size_t prefix_len, uint64_
 }
 
 void build_header(const uint8_t job_header[kJobHeaderSize], const uint8_t solution[kSolutionSize],
-                  const uint8_t nonce[kNonceSize], uint8_t hdr[kBlockHeaderSize]) {
+                  const uint8_t nonce[kNonceSize], uint8_t hdr[kHeaderSize]) {
   memcpy(hdr, job_header, kNonceOffset);
   memcpy(hdr + kNonceOffset, nonce, kNonceSize);
   hdr[kSolutionOffset] = 0xFD;

@@ -6,18 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tlm {
+#include "hash/header_layout.h"
 
-inline constexpr size_t kBlockHeaderSize = 1487;
-inline constexpr size_t kJobHeaderSize = 140;
-inline constexpr size_t kSolutionSize = 1344;
-inline constexpr size_t kNonceSize = 32;
-// Where the 32-byte nonce field starts in the header.
-inline constexpr size_t kNonceOffset = 108;
-// Where the compact-size prefix FD 40 05 and the solution start.
-inline constexpr size_t kSolutionOffset = 140;
-// The engine nonce: the last 4 header bytes, little-endian.
-inline constexpr size_t kEngineNonceOffset = 1483;
+namespace tlm {
 
 // Fills `nonce` from the job's nonce field (`job_nonce`, whose first `prefix_len`
 // bytes, 1..7, are the pool's prefix) for the engine nonce range `range`: its low
@@ -29,10 +20,10 @@ void build_nonce(const uint8_t job_nonce[kNonceSize], size_t prefix_len, uint64_
 // prefix and the solution template, whose last 15 bytes carry nonce bytes 0..6,
 // 20..23 and a zero engine nonce.
 void build_header(const uint8_t job_header[kJobHeaderSize], const uint8_t solution[kSolutionSize],
-                  const uint8_t nonce[kNonceSize], uint8_t hdr[kBlockHeaderSize]);
+                  const uint8_t nonce[kNonceSize], uint8_t hdr[kHeaderSize]);
 
 // Writes the engine nonce `n` little-endian into header bytes 1483..1486.
-inline void put_engine_nonce(uint8_t hdr[kBlockHeaderSize], uint32_t n) {
+inline void put_engine_nonce(uint8_t hdr[kHeaderSize], uint32_t n) {
   for (int i = 0; i < 4; ++i) hdr[kEngineNonceOffset + i] = static_cast<uint8_t>(n >> (8 * i));
 }
 

@@ -122,7 +122,7 @@ void Miner::worker(int index) {
       if (!meets_target(hash, std::data(w.target))) continue;
       const size_t prefix_len = w.extranonce1.size();
       Share share{w.seq, w.job_id, w.ntime, {search.nonce() + prefix_len, search.nonce() + kNonceSize},
-                  {hdr + kSolutionOffset, hdr + kBlockHeaderSize}};
+                  {hdr + kSolutionOffset, hdr + kHeaderSize}};
       found_.fetch_add(1);
       if (on_found) on_found(share_difficulty(hash));
       sink->submit(std::move(share));

@@ -36,7 +36,7 @@ class Search {
   std::atomic<uint64_t>& ranges_;
   std::shared_ptr<const Work> job_;
   uint8_t nonce_[kNonceSize] = {};
-  uint8_t hdr_[kBlockHeaderSize] = {};
+  uint8_t hdr_[kHeaderSize] = {};
 };
 
 }  // namespace tlm

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "hash/header_layout.h"
+
 namespace tlm {
 
 struct Work {
@@ -16,8 +18,8 @@ struct Work {
   std::string ntime;   // the job's time field as received hex text; echoed unchanged
   // Header bytes 0..139 in hash order. The first extranonce1.size() bytes of the
   // nonce field (108..139) hold the pool's prefix; the rest are zero.
-  uint8_t header[140] = {};
-  uint8_t solution[1344] = {};       // the job's solution template
+  uint8_t header[kJobHeaderSize] = {};
+  uint8_t solution[kSolutionSize] = {};       // the job's solution template
   std::vector<uint8_t> extranonce1;  // the pool's nonce prefix, 1..7 bytes
   // Share target, little-endian (byte 31 most significant); a hash meets it when
   // it is less than or equal to it, read the same way.

@@ -5,7 +5,7 @@
 
 #include <cctype>
 
-#include "stratum/hex.h"
+#include "hash/hex.h"
 
 namespace tlm {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "json/json.h"
-#include "stratum/hex.h"
+#include "hash/hex.h"
 #include "stratum/stratum.h"
 
 namespace tlm {
@@ -115,7 +115,7 @@ void Stratum::notify(const Json* params) {
             solution.size() % 2 == 0 && solution.size() <= 2688;
   if (ok) {
     solution.append(2688 - solution.size(), '0');
-    ok = hex_to_bin(solution, job.solution, 1344);
+    ok = hex_to_bin(solution, job.solution, kSolutionSize);
   }
   if (!ok) {
     report("invalid job from the pool");

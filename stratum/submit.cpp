@@ -1,6 +1,6 @@
 // Share submission and share results of tlm::Stratum.
 #include "json/json.h"
-#include "stratum/hex.h"
+#include "hash/hex.h"
 #include "stratum/stratum.h"
 
 namespace tlm {

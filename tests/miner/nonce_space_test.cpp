@@ -33,7 +33,7 @@ TEST(WorkingHeader, JobBytesNonceCopiesAndZeroEngineNonce) {
   for (size_t i = 0; i < solution.size(); ++i) solution[i] = static_cast<uint8_t>(i * 7 + 3);
   Bytes nonce(kNonceSize);
   for (size_t i = 0; i < nonce.size(); ++i) nonce[i] = static_cast<uint8_t>(0xC0 + i);
-  Bytes hdr(kBlockHeaderSize, 0xEE);
+  Bytes hdr(kHeaderSize, 0xEE);
   build_header(job.data(), solution.data(), nonce.data(), hdr.data());
 
   EXPECT_EQ(Bytes(hdr.begin(), hdr.begin() + 108), Bytes(job.begin(), job.begin() + 108));
@@ -68,12 +68,12 @@ TEST(NonceSpace, NoHeaderRepeatsForAnyPrefixRepublicationOrRefresh) {
     }
     for (int step = 0; step < 600; ++step) {
       for (Search& t : threads) {
-        const Bytes before(t.header(), t.header() + kBlockHeaderSize);
+        const Bytes before(t.header(), t.header() + kHeaderSize);
         if (step % 3 != 2) {
           t.position = 1000 + static_cast<uint32_t>(step);
           EXPECT_FALSE(t.take(publication(prefix_len, ++seq)));
           EXPECT_EQ(t.position, 1000u + static_cast<uint32_t>(step));
-          EXPECT_EQ(Bytes(t.header(), t.header() + kBlockHeaderSize), before);
+          EXPECT_EQ(Bytes(t.header(), t.header() + kHeaderSize), before);
           EXPECT_EQ(t.job().seq, seq);
         } else {
           t.position = UINT32_MAX - 256;  // the last batch whose end fits in 32 bits

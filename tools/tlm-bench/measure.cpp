@@ -28,7 +28,7 @@ void make_header(uint8_t* header, uint64_t seed) {
     x ^= x << 17;
     header[i] = uint8_t(x >> 24);
   }
-  header[140] = 0xFD;
+  header[tlm::kSolutionOffset] = 0xFD;
   header[141] = 0x40;
   header[142] = 0x05;
   header[143] = 8;

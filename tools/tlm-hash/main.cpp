@@ -8,36 +8,25 @@
 #include <string_view>
 
 #include "hash/haraka.h"
+#include "hash/header_layout.h"
+#include "hash/hex.h"
 #include "hash/verushash.h"
 
 namespace {
 
-constexpr size_t kHeaderBytes = 1487;
-constexpr size_t kHexDigits = 2 * kHeaderBytes;
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+constexpr size_t kHexDigits = 2 * tlm::kHeaderSize;
 
 // Decodes exactly kHexDigits hex digits into header. On failure returns false and
 // sets why.
 bool decode(std::string_view text, uint8_t* header, std::string* why) {
   if (text.size() != kHexDigits) {
-    *why = "expected " + std::to_string(kHexDigits) + " hex digits, got " +
-           std::to_string(text.size()) + " characters";
+    *why = "expected " + std::to_string(kHexDigits) + " hex digits, got " + std::to_string(text.size()) +
+           " characters";
     return false;
   }
-  for (size_t i = 0; i < kHeaderBytes; i++) {
-    const int hi = hex_value(text[2 * i]);
-    const int lo = hex_value(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) {
-      *why = "not a hex digit at character " + std::to_string(2 * i + (hi < 0 ? 1 : 2));
-      return false;
-    }
-    header[i] = static_cast<uint8_t>(hi << 4 | lo);
+  if (!tlm::hex_to_bin(std::string(text), header, tlm::kHeaderSize)) {
+    *why = "not a hex digit at character " + std::to_string(text.find_first_not_of("0123456789abcdefABCDEF") + 1);
+    return false;
   }
   return true;
 }
@@ -45,17 +34,15 @@ bool decode(std::string_view text, uint8_t* header, std::string* why) {
 // Hashes one header and prints it, or reports on standard error why it cannot,
 // naming the input as e.g. "line 3". Returns whether it was hashed.
 bool hash_one(std::string_view text, const char* kind, size_t number) {
-  uint8_t header[kHeaderBytes];
+  uint8_t header[tlm::kHeaderSize];
   std::string why;
   if (!decode(text, header, &why)) {
     std::fprintf(stderr, "tlm-hash: %s %zu: %s\n", kind, number, why.c_str());
     return false;
   }
-  uint8_t hash[32];
+  uint8_t hash[tlm::kHashSize];
   vh_hash_header(hash, header);
-  char out[65];
-  for (int i = 0; i < 32; i++) std::snprintf(out + 2 * i, 3, "%02x", hash[i]);
-  std::puts(out);
+  std::puts(tlm::bin_to_hex(hash, sizeof hash).c_str());
   return true;
 }
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "stratum/hex.h"
+#include "hash/hex.h"
 
 namespace testpool {
 

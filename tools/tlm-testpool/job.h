@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "hash/header_layout.h"
+
 namespace testpool {
 
 // Size of the solution's tail that the miner writes (header bytes 1472..1486).
@@ -13,7 +15,7 @@ inline constexpr int kMinerSolutionBytes = 15;
 struct Job {
   std::string id;
   std::string ntime;        // header bytes 100..103 as hex text
-  uint8_t header[140];      // version .. bits, then a zero nonce field
+  uint8_t header[tlm::kJobHeaderSize];      // version .. bits, then a zero nonce field
   uint8_t solution[1344];   // the template; the miner's tail is zero
 };
 

@@ -18,7 +18,7 @@
 #include <ctime>
 
 #include "json/json.h"
-#include "stratum/hex.h"
+#include "hash/hex.h"
 #include "stratum/tcp_transport.h"
 
 namespace testpool {

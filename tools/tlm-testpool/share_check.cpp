@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "stratum/hex.h"
+#include "hash/hex.h"
 
 namespace testpool {
 

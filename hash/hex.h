@@ -1,5 +1,5 @@
-// Hexadecimal text <-> bytes for the byte fields of the pool protocol. Both work in
-// text order: no byte reversal, no "0x" prefix.
+// Hexadecimal text <-> bytes for headers, hashes and the byte fields of the pool
+// protocol. Both work in text order: no byte reversal, no "0x" prefix.
 #pragma once
 
 #include <cstddef>

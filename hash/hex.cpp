@@ -1,4 +1,4 @@
-#include "stratum/hex.h"
+#include "hash/hex.h"
 
 namespace tlm {
 
