@@ -20,6 +20,7 @@
 #include "app/statistics.h"
 #include "app/threads.h"
 #include "engine/engine.h"
+#include "hash/cpu_features.h"
 #include "miner/miner.h"
 #include "miner/target.h"
 #include "stratum/stratum.h"
@@ -31,11 +32,6 @@ namespace {
 std::atomic<bool> g_stop{false};
 
 void on_signal(int) { g_stop.exchange(true); }
-
-bool cpu_supported() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("aes") && __builtin_cpu_supports("pclmul");
-}
 
 // A stop signal ends the sleep at once; any other keeps it going.
 void sleep_one_second() {
@@ -60,7 +56,7 @@ Snapshot fixed_figures(const Options& opts) {
 }  // namespace
 
 int run(Options opts) {
-  if (!cpu_supported()) {
+  if (vh_missing_instructions() != nullptr) {
     logf(kBad, "this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported");
     return 1;
   }

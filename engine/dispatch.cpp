@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "hash/cpu_features.h"
 #include "hash/haraka.h"
 
 tlm_scan_fn g_scan = tlm_scan_sse;
@@ -52,6 +53,7 @@ Reasons detect() {
     xcr0 = uint64_t(hi) << 32 | lo;
   }
   auto bit = [](unsigned reg, int n) { return ((reg >> n) & 1) != 0; };
+  const char* const baseline_missing = vh_missing_instructions();
   // Each requirement holds for kernels 0..widest_needing (widest first).
   struct Requirement {
     int up_to;
@@ -59,10 +61,7 @@ Reasons detect() {
     const char* missing;
   };
   const Requirement requirements[] = {
-      {3, bit(ecx1, 19), "the processor lacks SSE4.1"},
-      {3, bit(ecx1, 9), "the processor lacks SSSE3"},
-      {3, bit(ecx1, 25), "the processor lacks AES-NI"},
-      {3, bit(ecx1, 1), "the processor lacks PCLMULQDQ"},
+      {3, baseline_missing == nullptr, baseline_missing},
       {2, bit(ecx1, 28), "the processor lacks AVX"},
       {2, (xcr0 & 0x6) == 0x6, "the operating system has not enabled the AVX register state"},
       {1, bit(ebx7, 5), "the processor lacks AVX2"},

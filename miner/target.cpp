@@ -15,11 +15,9 @@ uint64_t target_hi(const uint8_t target[32]) {
 }
 
 double share_difficulty(const uint8_t value[32]) {
-  // Difficulty 1 is the target 0x0F0F0F followed by 232 one bits.
-  constexpr double kDiff1 = 6.811298960915873e75;
   double v = 0.0;
   for (int i = 31; i >= 0; --i) v = v * 256.0 + value[i];
-  return v > 0.0 ? kDiff1 / v : 0.0;
+  return v > 0.0 ? kDifficultyOne / v : 0.0;
 }
 
 }  // namespace tlm

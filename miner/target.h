@@ -13,8 +13,12 @@ bool meets_target(const uint8_t hash[32], const uint8_t target[32]);
 // kernels test a hash's top 64 bits against.
 uint64_t target_hi(const uint8_t target[32]);
 
+// Difficulty 1 is the target 0x0F0F0F followed by 232 one bits: the double just
+// below it.
+inline constexpr double kDifficultyOne = 6.811298960915873e75;
+
 // Share difficulty of a 32-byte little-endian value (a target or a hash):
-// 6.811298960915873e75 divided by the value, 0 for a value of 0.
+// kDifficultyOne divided by the value, 0 for a value of 0.
 double share_difficulty(const uint8_t value[32]);
 
 }  // namespace tlm

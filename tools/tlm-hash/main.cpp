@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "hash/cpu_features.h"
 #include "hash/haraka.h"
 #include "hash/header_layout.h"
 #include "hash/hex.h"
@@ -59,8 +60,7 @@ std::string_view trim(std::string_view s) {
 
 int main(int argc, char** argv) {
   // The hash library is built for these instructions; say so instead of crashing.
-  if (!__builtin_cpu_supports("aes") || !__builtin_cpu_supports("pclmul") ||
-      !__builtin_cpu_supports("ssse3") || !__builtin_cpu_supports("sse4.1")) {
+  if (vh_missing_instructions() != nullptr) {
     std::fputs("tlm-hash: this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported\n", stderr);
     return 1;
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "hash/hex.h"
+#include "miner/target.h"
 
 namespace testpool {
 
@@ -92,7 +93,7 @@ std::vector<std::string> broken_notify_lines(const Job& job) {
 }
 
 void difficulty_to_target(double difficulty, uint8_t target[32]) {
-  double t = 6.811298960915873e75 / difficulty;
+  double t = tlm::kDifficultyOne / difficulty;
   if (!(t < std::ldexp(1.0, 256))) {
     memset(target, 0xff, 32);
     return;

@@ -19,6 +19,7 @@
 
 #include "json/json.h"
 #include "hash/hex.h"
+#include "miner/target.h"
 #include "stratum/tcp_transport.h"
 
 namespace testpool {
@@ -392,7 +393,7 @@ void PoolServer::on_submit(Connection& c, const std::string& id, const Json* par
     }
     const std::vector<Json>& p = params->items;
     std::set<std::string> unknown_job;  // check_share rejects before using it
-    const bool grace = Clock::now() - c.retargeted_at < std::chrono::seconds(1) && meets_target(c.target, c.old_target);
+    const bool grace = Clock::now() - c.retargeted_at < std::chrono::seconds(1) && tlm::meets_target(c.target, c.old_target);
     v = check_share(issued ? &issued->job : nullptr, c.prefix, p[2].text, p[3].text, p[4].text,
                     grace ? c.old_target : c.target, hash_, issued ? issued->seen : unknown_job);
   }

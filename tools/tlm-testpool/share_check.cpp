@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "hash/hex.h"
+#include "miner/target.h"
 
 namespace testpool {
 
@@ -16,13 +17,6 @@ Verdict reject(int code, const char* reason) {
 }
 
 }  // namespace
-
-bool meets_target(const uint8_t hash[32], const uint8_t target[32]) {
-  for (int i = 31; i >= 0; --i) {
-    if (hash[i] != target[i]) return hash[i] < target[i];
-  }
-  return true;
-}
 
 Verdict check_share(const Job* job, const std::vector<uint8_t>& prefix, const std::string& ntime,
                     const std::string& nonce, const std::string& solution, const uint8_t target[32], HashFn hash,
@@ -50,7 +44,7 @@ Verdict check_share(const Job* job, const std::vector<uint8_t>& prefix, const st
 
   Verdict v;
   hash(v.hash, header);
-  if (meets_target(v.hash, target)) {
+  if (tlm::meets_target(v.hash, target)) {
     v.accepted = true;
   } else {
     v.code = 23;

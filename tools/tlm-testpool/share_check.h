@@ -20,9 +20,6 @@ struct Verdict {
   uint8_t hash[32] = {};  // the share's hash, when it got as far as hashing
 };
 
-// True when `hash` <= `target`, both little-endian 256-bit numbers.
-bool meets_target(const uint8_t hash[32], const uint8_t target[32]);
-
 // Checks one submission for `job` (null when the job id is unknown) from a
 // connection with nonce prefix `prefix`: the time text, the nonce and solution
 // texts, that the solution keeps the job's template outside the miner's tail,
