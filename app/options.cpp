@@ -12,6 +12,7 @@
 #include "app/console.h"
 #include "app/printable.h"
 #include "app/product.h"
+#include "engine/engine.h"
 #include "stratum/fingerprint.h"
 
 namespace ilvo {
@@ -87,7 +88,7 @@ bool set_threads(const char* option, const char* text, Options& opts) {
 void set_lanes(const char* text, Options& opts) {
   long long n = 0;
   const Number kind = read_number(text, n);
-  if (kind == Number::kTooBig || n < 1 || n > 64) {
+  if (kind == Number::kTooBig || n < 1 || n > kTlmMaxLanes) {
     fprintf(stderr, "warning: --lanes %s is not 1 to 64, using 32\n", text);
     n = 32;
   } else if (kind == Number::kTrailing) {
@@ -294,8 +295,6 @@ std::string host_port(const std::string& host, uint16_t port) {
   const bool v6 = host.find(':') != std::string::npos;
   return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
-
-int32_t effective_lanes(int32_t lanes) { return lanes >= 1 && lanes <= 64 ? lanes : 32; }
 
 int32_t effective_threads(int32_t threads) {
   return threads >= 1 ? threads : static_cast<int32_t>(logical_cpus());

@@ -64,8 +64,6 @@ std::string usage_text();
 // "host:port", with an IPv6 host in brackets: how the log and the API name a pool.
 std::string host_port(const std::string& host, uint16_t port);
 
-// Lane count the engine uses: `lanes` when it is 1..64, else 32.
-int32_t effective_lanes(int32_t lanes);
 // Thread count: `threads` when positive, else the logical CPU count (at least 1).
 int32_t effective_threads(int32_t threads);
 // Pool login: the wallet, with ".rig_id" appended unless the wallet already names

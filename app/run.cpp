@@ -60,7 +60,6 @@ int run(Options opts) {
     logf(kBad, "this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported");
     return 1;
   }
-  opts.lanes = effective_lanes(opts.lanes);
   tlm_engine_global_init();
   if (!opts.kernel.empty()) {
     if (const char* refusal = tlm_engine_use(opts.kernel.c_str())) {

@@ -20,8 +20,7 @@ constexpr size_t kLaneCopySize = 8896;
 extern "C" {
 
 tlm_engine* tlm_engine_new(int32_t lanes) {
-  if (lanes < 1) lanes = 1;
-  if (lanes > kTlmMaxLanes) lanes = kTlmMaxLanes;
+  lanes = tlm_clamp_lanes(lanes);
   auto* engine = static_cast<tlm_engine*>(calloc(1, sizeof(tlm_engine)));
   if (engine == nullptr) return nullptr;
   // aligned_alloc wants a size that is a multiple of the alignment.

@@ -81,7 +81,13 @@ const char* tlm_engine_use(const char* name);
 // kernel, and why the next wider one is not in use (not usable here, or forced).
 const char* tlm_engine_choice(void);
 
-// Creates a context with `lanes` clamped to 1..64; null when memory runs out.
+// The lane count every entry point uses: `lanes` brought into 1..64, since more
+// would overrun the lane area.
+static inline int32_t tlm_clamp_lanes(int32_t lanes) {
+  return lanes < 1 ? 1 : lanes > kTlmMaxLanes ? kTlmMaxLanes : lanes;
+}
+
+// Creates a context with tlm_clamp_lanes(lanes); null when memory runs out.
 tlm_engine* tlm_engine_new(int32_t lanes);
 // Frees a context and its buffers; null is ignored.
 void tlm_engine_free(tlm_engine* engine);

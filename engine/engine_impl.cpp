@@ -399,14 +399,9 @@ void restore_key(const uint8_t* job, uint8_t* scratch, int i) {
   }
 }
 
-// Bad lane counts would overrun the bucket table; keep them in range.
-int clamp_lanes(int32_t lanes) {
-  return lanes < 1 ? 1 : lanes > kTlmMaxLanes ? kTlmMaxLanes : int(lanes);
-}
-
 uint32_t scan(const uint8_t* job, uint8_t* scratch, int32_t lanes_in, uint32_t nonce_start,
               uint32_t count, uint64_t target_hi, uint32_t* found, int32_t* nfound) {
-  const int lanes = clamp_lanes(lanes_in);
+  const int lanes = tlm_clamp_lanes(lanes_in);
   uint32_t done = 0;
   uint32_t base = nonce_start;
   // The u32 count of hashes must not wrap, or the loop would never end.
@@ -431,7 +426,7 @@ uint32_t scan(const uint8_t* job, uint8_t* scratch, int32_t lanes_in, uint32_t n
 
 void full(const uint8_t* job, uint8_t* scratch, int32_t lanes_in, uint32_t nonce_base,
           uint8_t* out) {
-  const int lanes = clamp_lanes(lanes_in);
+  const int lanes = tlm_clamp_lanes(lanes_in);
   setup_lanes(job, scratch, lanes, nonce_base);
   mix_lanes(scratch, lanes);
   for (int i = 0; i < lanes; ++i) {

@@ -122,10 +122,6 @@ TEST(Options, DerivedValues) {
   EXPECT_EQ(ilvo::effective_threads(0), cpus);
   EXPECT_EQ(ilvo::effective_threads(-4), cpus);
   EXPECT_EQ(ilvo::effective_threads(5), 5);
-  EXPECT_EQ(ilvo::effective_lanes(0), 32);
-  EXPECT_EQ(ilvo::effective_lanes(1), 1);
-  EXPECT_EQ(ilvo::effective_lanes(64), 64);
-  EXPECT_EQ(ilvo::effective_lanes(-1), 32);
 
   EXPECT_EQ(ilvo::pool_user("ADDR", "rig1"), "ADDR.rig1");
   EXPECT_EQ(ilvo::pool_user("ADDR.rigA", "rig1"), "ADDR.rigA");
