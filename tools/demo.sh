@@ -6,8 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${DEMO_SECONDS:-60}
 tools/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build --target ilvo-varnel-tlm tlm-testpool
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-demo --target ilvo-varnel-tlm tlm-testpool
 
 pool_out=$(mktemp)
 summary=$(mktemp)
@@ -24,7 +24,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # Difficulty 100000: about one share a second per core.
-build/tools/tlm-testpool/tlm-testpool --port 0 --difficulty 100000 --job-interval 20 --summary "$summary" >"$pool_out" &
+build-demo/tools/tlm-testpool/tlm-testpool --port 0 --difficulty 100000 --job-interval 20 --summary "$summary" >"$pool_out" &
 pool=$!
 port=""
 for _ in $(seq 100); do
@@ -34,7 +34,7 @@ for _ in $(seq 100); do
 done
 [ -n "$port" ] || { echo "the test pool did not start" >&2; exit 1; }
 
-build/app/ilvo-varnel-tlm --pool "127.0.0.1:$port" --wallet RDemoWalletOfTheLocalTestPool9 --threads 2 &
+build-demo/app/ilvo-varnel-tlm --pool "127.0.0.1:$port" --wallet RDemoWalletOfTheLocalTestPool9 --threads 2 &
 miner=$!
 sleep "$seconds" &
 timer=$!
