@@ -71,7 +71,7 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   std::this_thread::sleep_for(20ms);
   ASSERT_TRUE(peer.send(job.substr(100) + kTargetLine));
   ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 1; }));
-  const tlm::Work first = rec.work_list()[0];
+  const tlm::Work first = rec.copy(rec.works)[0];
   EXPECT_EQ(first.seq, 1u);
   EXPECT_EQ(first.job_id, "job\"1\\");
 
@@ -89,13 +89,13 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   peer = accept_session(server);
   ASSERT_TRUE(peer.send(job_line("job2") + kTargetLine));
   std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(rec.work_list().size(), 1u);
+  EXPECT_EQ(rec.copy(rec.works).size(), 1u);
   // A share of the first connection's job would carry its nonce prefix: dropped.
   client.submit(share(first.seq, first.job_id));
   ASSERT_TRUE(rec.wait_message("dropped 1 share: their connection ended before they were sent"));
   ASSERT_TRUE(peer.send(kPrefixLine + kTargetLine));
   ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 2; }));
-  const tlm::Work second = rec.work_list()[1];
+  const tlm::Work second = rec.copy(rec.works)[1];
   EXPECT_EQ(second.seq, 2u);
   EXPECT_EQ(second.job_id, "job2");
 
@@ -106,7 +106,7 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   EXPECT_FALSE(client.connected);
 
   const std::string where = "127.0.0.1:" + std::to_string(server.port());
-  EXPECT_EQ(rec.message_texts(),
+  EXPECT_EQ(rec.messages,
             (std::vector<std::string>{"connected to " + where, "authorized", "disconnected, retrying",
                                       "connected to " + where,
                                       "dropped 1 share: their connection ended before they were sent"}));
@@ -168,8 +168,8 @@ TEST(StratumConnection, RepliesCountOnlyForPendingIds) {
   ASSERT_TRUE(rec.wait_message("no answer to 1 share: the connection ended"));
   client.stop();
 
-  EXPECT_EQ(rec.share_list(), (std::vector<std::pair<bool, std::string>>{{true, ""}, {false, "stale"}}));
-  EXPECT_EQ(rec.count("ignored 1 reply to no pending request"), 1u);  // then quiet for a minute
+  EXPECT_EQ(rec.shares, (std::vector<std::pair<bool, std::string>>{{true, ""}, {false, "stale"}}));
+  EXPECT_EQ(std::count(rec.messages.begin(), rec.messages.end(), "ignored 1 reply to no pending request"), 1);  // then quiet for a minute
   const tlm::ShareCounts c = client.counts();
   EXPECT_EQ(c.sent, 4u);
   EXPECT_EQ(c.accepted, 1u);

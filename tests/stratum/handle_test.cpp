@@ -107,7 +107,7 @@ TEST(StratumHandle, RepliesToSubscribeAndAuthorize) {
   client.handle("[1,2]");
   client.handle("not json");
   client.handle("{\"method\":\"mining.ping\",\"id\":2,\"result\":true}");
-  EXPECT_EQ(rec.message_texts(),
+  EXPECT_EQ(rec.messages,
             (std::vector<std::string>{"unsupported subscribe answer from the pool",
                                       "unsupported subscribe answer from the pool",
                                       "unsupported subscribe answer from the pool", "authorized",

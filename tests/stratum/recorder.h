@@ -2,6 +2,7 @@
 // watch it from another thread.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -15,12 +16,8 @@ namespace stratum_test {
 
 class Recorder {
  public:
-  using Clock = std::chrono::steady_clock;
-
   explicit Recorder(tlm::Stratum& client) {
-    client.on_message = [this](const std::string& text) {
-      add([&] { messages.emplace_back(Clock::now(), text); });
-    };
+    client.on_message = [this](const std::string& text) { add([&] { messages.push_back(text); }); };
     client.on_work = [this](const tlm::Work& w) { add([&] { works.push_back(w); }); };
     client.on_share = [this](const tlm::ShareResult& r) { add([&] { shares.emplace_back(r.accepted, r.reason); }); };
   }
@@ -31,38 +28,19 @@ class Recorder {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return done(); });
   }
-
   // Waits until `text` has been reported `count` times in all.
   bool wait_message(const std::string& text, size_t count = 1, int timeout_ms = 5000) {
-    return wait([&] { return count_locked(text) >= count; }, timeout_ms);
+    return wait([&] { return std::count(messages.begin(), messages.end(), text) >= long(count); }, timeout_ms);
   }
-
-  size_t count(const std::string& text) {
+  // A copy of one of the fields below, safe while the client runs.
+  template <typename T>
+  T copy(const T& field) {
     std::lock_guard<std::mutex> lock(mutex);
-    return count_locked(text);
-  }
-
-  // Copies, safe to use while the client is still running.
-  std::vector<tlm::Work> work_list() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return works;
-  }
-  std::vector<std::pair<bool, std::string>> share_list() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return shares;
-  }
-
-  std::vector<std::string> message_texts() {
-    std::lock_guard<std::mutex> lock(mutex);
-    std::vector<std::string> texts;
-    for (const auto& m : messages) texts.push_back(m.second);
-    return texts;
+    return field;
   }
 
   // Read these directly only in wait() predicates or once the client has stopped.
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<std::pair<Clock::time_point, std::string>> messages;
+  std::vector<std::string> messages;
   std::vector<tlm::Work> works;
   std::vector<std::pair<bool, std::string>> shares;
 
@@ -76,11 +54,8 @@ class Recorder {
     changed.notify_all();
   }
 
-  size_t count_locked(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& m : messages) n += m.second == text;
-    return n;
-  }
+  std::mutex mutex;
+  std::condition_variable changed;
 };
 
 }  // namespace stratum_test
