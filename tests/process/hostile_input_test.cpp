@@ -143,22 +143,6 @@ TEST(HostileInput, BlockedOutputAndClosedDescriptorsNeitherStopNorMisdirectTheMi
   close(out[0]);
 }
 
-struct TempDir {
-  TempDir() {
-    char templ[] = "/tmp/tlm-hostile-XXXXXX";
-    path = mkdtemp(templ);
-  }
-  ~TempDir() { std::system(("rm -rf " + path).c_str()); }
-  std::string path;
-};
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 mode_t file_type(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;

@@ -23,19 +23,6 @@ using testing_support::http_exchange;
 using testing_support::http_status;
 using testing_support::LoopbackServer;
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// The first number after `key` in `text`, -1 when there is none.
-long long number_after(const std::string& text, const std::string& key) {
-  std::smatch m;
-  return std::regex_search(text, m, std::regex(key + R"([^0-9]*(\d+))")) ? std::stoll(m[1]) : -1;
-}
-
 std::string body(const std::string& reply) {
   const size_t end = reply.find("\r\n\r\n");
   return end == std::string::npos ? "" : reply.substr(end + 4);
@@ -44,14 +31,10 @@ std::string body(const std::string& reply) {
 const std::string kToken = "Authorization: Bearer test-token\r\n";
 const tcflag_t kLineMode = ICANON | ECHO;
 
-std::string temp_dir() {
-  char templ[] = "/tmp/tlm-session-XXXXXX";
-  return mkdtemp(templ);
-}
-
 // One run up to the first speed report (30 s).
 TEST(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
-  const std::string dir = temp_dir(), stats = dir + "/stats.json";
+  TempDir dir;
+  const std::string stats = dir.path + "/stats.json";
   Pool pool({"--difficulty", share_difficulty()});
   Miner miner(pool.port(), {"-t", "2", "--stats-file", stats});
   const std::regex kStatsLine(R"(\{"hashrate_hs":\d+,"accepted":\d+,"rejected":0,"uptime_s":\d+,"threads":2,)"
@@ -71,7 +54,6 @@ TEST(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
   ASSERT_TRUE(reported) << miner.log_text();
   EXPECT_GT(stats_reads, 0);
   EXPECT_EQ(miner.stop(SIGINT), 0);
-  std::system(("rm -rf " + dir).c_str());
   EXPECT_EQ(miner.log().back().text, "stopping");
 
   // Start-up lines in order; the kernel is the widest this processor runs.
@@ -106,12 +88,12 @@ TEST(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
 // The miner in a terminal with the API beyond loopback, set up by a config
 // file: the keys, the API's figures against the log, and the terminal restored.
 TEST(MiningSession, KeysAndApiShowWhatTheLogShows) {
-  const std::string dir = temp_dir(), config = dir + "/config.json";
+  TempDir dir;
+  const std::string config = dir.path + "/config.json";
   std::ofstream(config) << R"({"api": "0.0.0.0:0", "api-token": "test-token", "wallet": "RFileWallet"})";
   Pool pool({"--difficulty", share_difficulty()});
   Miner miner(pool.port(), {"--config", config}, "127.0.0.1", true);
   ASSERT_TRUE(miner.until_count("keys: h thread rates", 1, 60000, &pool)) << miner.log_text();
-  std::system(("rm -rf " + dir).c_str());
   const auto port = static_cast<uint16_t>(number_after(miner.log_text(), "api listening on 0.0.0.0:"));
   // The command line's wallet wins over the file's.
   EXPECT_EQ(miner.count("pool 127.0.0.1:" + std::to_string(pool.port()) + " · user RFaultTestWallet · 1 threads"), 1u);
@@ -132,7 +114,7 @@ TEST(MiningSession, KeysAndApiShowWhatTheLogShows) {
     shares = std::regex_search(summary, m, shares_object) ? m[0].str() : "";
   }
   ASSERT_EQ(shares, previous) << "the share counts never settled";
-  const long long accepted = static_cast<long long>(miner.count("share accepted"));
+  const long accepted = static_cast<long>(miner.count("share accepted"));
   EXPECT_EQ(number_after(summary, "\"accepted\":"), accepted) << summary;
   const std::string metrics = body(http_exchange(port, "GET /metrics HTTP/1.1\r\n" + kToken + "\r\n"));
   EXPECT_EQ(number_after(metrics, "\ntlm_shares_accepted_total "), accepted) << metrics;

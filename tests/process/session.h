@@ -32,11 +32,22 @@ inline constexpr double kStopSeconds = kSanitized ? 4.0 : 2.0;
 // Share difficulty that gives one thread a share every second or so in every build.
 const char* share_difficulty();
 
+// A new directory under /tmp, removed with what it holds.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string path;
+};
+
+// The whole file; empty when it cannot be read.
+std::string read_file(const std::string& path);
+
 // tlm-testpool on 127.0.0.1 with a port of its own choosing and a summary file.
 class Pool {
  public:
   explicit Pool(std::vector<std::string> args);
-  ~Pool();
   Pool(const Pool&) = delete;
   Pool& operator=(const Pool&) = delete;
 
@@ -51,8 +62,7 @@ class Pool {
   std::string stop_and_summarize();
 
  private:
-  std::string dir_;
-  std::string summary_path_;
+  TempDir dir_;
   std::unique_ptr<testing_support::Process> child_;
   uint16_t port_ = 0;
   std::vector<std::string> lines_;
@@ -104,8 +114,8 @@ class Miner {
   std::vector<LogLine> log_;
 };
 
-// The number after "\"key\":" in a JSON summary, or -1.
-long summary_number(const std::string& summary, const std::string& key);
+// The first number after the text `key` (a regular expression) in `text`, or -1.
+long number_after(const std::string& text, const std::string& key);
 
 // True when a share was accepted after the last log line that starts with `prefix`.
 bool accepted_after_last(const Miner& m, const std::string& prefix);

@@ -26,7 +26,7 @@ TEST(ShareFlow, RetargetStormAtASevenBytePrefixSendsNoShareTwice) {
     const ExitCounts c = expect_exit_summary_adds_up(miner);
     // None may be a duplicate.
     EXPECT_EQ(summary.find("duplicate share"), std::string::npos) << threads << " threads: " << summary;
-    EXPECT_EQ(summary_number(summary, "accepted") + summary_number(summary, "rejected"), c.found) << summary;
+    EXPECT_EQ(number_after(summary, "\"accepted\":") + number_after(summary, "\"rejected\":"), c.found) << summary;
     EXPECT_EQ(c.dropped, 0);
   }
 }
@@ -62,7 +62,7 @@ TEST(ShareFlow, SharesFoundWhileThePoolStopsReadingArriveAfterwards) {
   const std::string summary = pool.stop_and_summarize();
   const ExitCounts c = expect_exit_summary_adds_up(miner);
   EXPECT_EQ(c.dropped, 0);
-  EXPECT_EQ(summary_number(summary, "accepted") + summary_number(summary, "rejected"), c.found) << summary;
+  EXPECT_EQ(number_after(summary, "\"accepted\":") + number_after(summary, "\"rejected\":"), c.found) << summary;
 }
 
 TEST(ShareFlow, CtrlCDuringAStallExitsWithinTwoSeconds) {
