@@ -57,41 +57,6 @@ std::string notify_line(const Job& job) {
          hex(h + 104, 4) + "\",true,\"" + hex(job.solution, sizeof job.solution) + "\"]}";
 }
 
-std::vector<std::string> broken_notify_lines(const Job& job) {
-  const uint8_t* h = job.header;
-  const std::string sol = hex(job.solution, sizeof job.solution);
-  // The nine parameters as JSON texts, the job's own values to start with.
-  const std::vector<std::string> good = {"\"bad-" + job.id + "\"", "\"" + hex(h, 4) + "\"",
-                                         "\"" + hex(h + 4, 32) + "\"", "\"" + hex(h + 36, 32) + "\"",
-                                         "\"" + hex(h + 68, 32) + "\"", "\"" + job.ntime + "\"",
-                                         "\"" + hex(h + 104, 4) + "\"", "true",
-                                         "\"" + sol + "\""};
-  const std::pair<size_t, std::string> breaks[] = {
-      {1, "\"0400010\""},                       // version one digit short
-      {1, "4"},                                 // version not a string
-      {2, "\"" + hex(h + 4, 32) + "00\""},       // previous hash one byte long
-      {3, "\"" + hex(h + 36, 31) + "zz\""},      // merkle root with non-hex digits
-      {4, "\"" + hex(h + 68, 31) + "\""},        // sapling root one byte short
-      {5, "\"" + job.ntime + "0\""},             // time of nine digits
-      {6, "\"0f0f0f1\u00e9\""},                  // bits with a non-ASCII character
-      {8, "\"" + sol + "0\""},                   // solution of odd length
-      {8, "\"" + sol + "00\""},                  // solution one byte too long
-      {8, "\"07 00\""},                          // solution with a space
-  };
-  std::vector<std::string> lines;
-  for (const auto& [index, value] : breaks) {
-    std::vector<std::string> params = good;
-    params[index] = value;
-    std::string line = "{\"id\":null,\"method\":\"mining.notify\",\"params\":[";
-    for (size_t i = 0; i < params.size(); ++i) line += (i ? "," : "") + params[i];
-    lines.push_back(line + "]}");
-  }
-  std::string short_line = "{\"id\":null,\"method\":\"mining.notify\",\"params\":[";
-  for (size_t i = 0; i < 8; ++i) short_line += (i ? "," : "") + good[i];
-  lines.push_back(short_line + "]}");
-  return lines;
-}
-
 void difficulty_to_target(double difficulty, uint8_t target[32]) {
   double t = tlm::kDifficultyOne / difficulty;
   if (!(t < std::ldexp(1.0, 256))) {

@@ -27,12 +27,6 @@ Job make_job(uint64_t number, uint32_t now);
 // The mining.notify line for `job`, with the clean-jobs flag set.
 std::string notify_line(const Job& job);
 
-// mining.notify lines for `job` that each break one rule of a job (a field's
-// length, a non-hex digit, the solution's size, a parameter's type), all under
-// the job id "bad-" + job.id, and one with too few parameters. A sound miner
-// drops every one of them and keeps mining `job`.
-std::vector<std::string> broken_notify_lines(const Job& job);
-
 // target = 6.811298960915873e75 / difficulty as a little-endian 256-bit number,
 // all ones when that does not fit in 256 bits. difficulty must be positive.
 void difficulty_to_target(double difficulty, uint8_t target[32]);

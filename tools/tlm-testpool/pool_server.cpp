@@ -19,6 +19,7 @@
 
 #include "json/json.h"
 #include "hash/hex.h"
+#include "tools/tlm-testpool/bad_lines.h"
 #include "miner/target.h"
 #include "stratum/tcp_transport.h"
 
@@ -33,49 +34,7 @@ constexpr size_t kMaxConnections = 256;
 constexpr size_t kMaxLine = 65536;          // a submit is under 3 KiB
 constexpr size_t kMaxQueued = 8u << 20;     // a miner that stops reading is dropped
 constexpr size_t kSplitPiece = 7;           // bytes per write with --split-writes
-// A miner checks its buffer after each read of up to 16 KiB, so a line feed within
-// one read of the 1 MiB mark can still end the line; 32 KiB past it never can.
-constexpr size_t kOverlong = 1048576 + 32768;
 constexpr size_t kKeptJobs = 3;             // shares for older jobs are stale
-
-// A literal with NUL bytes in it, as a string of its full length.
-template <size_t N>
-std::string with_nuls(const char (&text)[N]) {
-  return std::string(text, N - 1);
-}
-
-// Lines a broken pool might send; none of them may change a sound client's state
-// or make it say anything.
-const std::string kJunk[] = {
-    "this is not json",
-    "[1,2,3]",
-    "{\"id\":2,\"result\"",
-    "{}",
-    "\x01\x02\xff\xfe binary",
-    with_nuls("\0\0\0{\"id\":2,\"result\":true}"),
-    with_nuls("{\"id\":null,\"method\":\"mining.notify\0\",\"params\":[]}"),
-    "{\"id\":null,\"method\":\"mining.\xc0\xaf\xff\",\"params\":[]}",
-    "{\"id\":null,\"method\":\"mining.unknown\",\"params\":[]}",
-    "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"short\"]}",
-    "{\"id\":null,\"method\":\"mining.notify\",\"params\":\"not an array\"}",
-    "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[\"zz\"]}",
-    "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[\"1" + std::string(64, '0') + "\"]}",
-    "{\"id\":null,\"method\":\"mining.set_target\",\"params\":{}}",
-    "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[]}",
-    "{\"id\":\"12\",\"result\":true,\"error\":null}",
-    "{\"id\":-12,\"result\":true,\"error\":null}",
-    "{\"id\":1e999,\"result\":true,\"error\":null}",
-    "{\"id\":123456789012345678901234567890123456789,\"result\":true,\"error\":null}",
-    "{\"id\":3,\"result\":true,\"error\":null}",
-    "{\"id\":5,\"result\":null,\"error\":[21,\"\\u001b[2J\",null]}",
-    "{\"id\":9,\"result\":true,\"error\":null,\"extra\":\"\\ud800\"}",
-    "{\"method\":17,\"id\":9}",
-    "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"\xff\xfe\"",
-    std::string(40, '[') + std::string(40, ']'),
-    std::string(5000, '{'),
-    "[" + std::string(60000, '9') + "]",
-    "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]",
-};
 
 void log_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
@@ -449,7 +408,7 @@ void PoolServer::send_job(Connection& c) {
   c.first_job_sent = true;
   if (options_.overlong_line && !c.muted && !c.closing) {
     log_line("connection %llu: sending an overlong line", static_cast<unsigned long long>(c.number));
-    c.out.append(kOverlong, 'x');
+    c.out += overlong_line();
     flush(c);
   }
   if (options_.send_reconnect) send(c, "{\"id\":null,\"method\":\"client.reconnect\",\"params\":[]}");
@@ -459,7 +418,7 @@ void PoolServer::send_job(Connection& c) {
 void PoolServer::send(Connection& c, const std::string& line) {
   if (c.dead || c.closing || c.muted) return;
   if (options_.garbage) {
-    c.out += kJunk[c.junk_next++ % (sizeof kJunk / sizeof kJunk[0])];
+    c.out += junk_line(c.junk_next++);
     c.out += '\n';
   }
   c.out += line;
