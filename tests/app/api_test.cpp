@@ -1,43 +1,23 @@
-// The monitoring API: its two renderings of one fixed set of figures, and the
-// server as an HTTP client on 127.0.0.1 meets it.
-#include <poll.h>
-
+// The monitoring API: its two renderings of one fixed set of figures, the tokens
+// it refuses, and which hosts count as loopback.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "app/api_server.h"
 #include "tests/support/loopback_server.h"
 
 namespace {
 
-using testing_support::connect_loopback;
 using testing_support::http_exchange;
 using testing_support::http_status;
-using testing_support::LoopbackPeer;
 
+// The pool's name has characters both renderings must escape.
 ilvo::Snapshot figures() {
-  ilvo::Snapshot s;
-  s.version = "1.1.0";
-  s.uptime_s = 3725.4;
-  s.pool = "we\"ird\\pool:3352";  // both renderings must escape it
-  s.connected = true;
-  s.kernel = "avx";
-  s.lanes = 32;
-  s.threads = 2;
-  s.rate_10s = 1234.5678;
-  s.rate_60s = 1200;
-  s.rate_15m = 1100.25;
-  s.thread_rates = {617.3, 617.274};
-  s.hashes = 4444444;
-  s.found = 7;
-  s.accepted = 5;
-  s.rejected = 1;
-  s.unanswered = 1;
-  s.difficulty = 0.015625;
-  s.last_share_time = 1765000000;
-  return s;
+  return {.version = "1.1.0", .uptime_s = 3725.4, .pool = "we\"ird\\pool:3352", .connected = true,
+          .kernel = "avx", .lanes = 32, .threads = 2, .rate_10s = 1234.5678, .rate_60s = 1200,
+          .rate_15m = 1100.25, .thread_rates = {617.3, 617.274}, .hashes = 4444444, .found = 7,
+          .accepted = 5, .rejected = 1, .unanswered = 1, .difficulty = 0.015625, .last_share_time = 1765000000};
 }
 
 TEST(Api, SummaryAndMetricsRenderings) {
@@ -102,31 +82,26 @@ TEST(Api, SummaryAndMetricsRenderings) {
             "tlm_last_share_timestamp_seconds 1765000000\n");
 }
 
-TEST(Api, ServesTheTwoEndpointsToTheTokenOnly) {
+// The process-level session checks a request without the token, a slow one, one
+// far over the size limit and the figures served; these are the near misses.
+TEST(Api, RefusesTokensThatAlmostMatchAndUnknownPaths) {
   ilvo::PublishedSnapshot published;
   published.publish(figures());
   ilvo::ApiServer api(published);
   std::string error;
   ASSERT_TRUE(api.start("127.0.0.1", 0, "s3cret", error)) << error;
-  const std::string auth = "Authorization: Bearer s3cret\r\n";
-  const std::pair<std::string, int> cases[] = {
-      {"GET /summary HTTP/1.1\r\n" + auth + "\r\n", 200},
-      {"GET /metrics HTTP/1.0\r\n" + auth + "\r\n", 200},
-      {"GET /other HTTP/1.1\r\n" + auth + "\r\n", 404},
-      {"GET /summary HTTP/1.1\r\n\r\n", 401},
-      {"GET /summary HTTP/1.1\r\nAuthorization: Bearer s3cre\r\n\r\n", 401},
-      {"GET /summary HTTP/1.1\r\nAuthorization: Bearer s3cretX\r\n\r\n", 401},
-      {"GET /summary HTTP/1.1\r\nAuthorization: s3cret\r\n\r\n", 401},
-      // Over the size limit: cut off before the request ends.
-      {"GET /summary HTTP/1.1\r\n" + auth + "X-Pad: " + std::string(8000, 'p') + "\r\n\r\n", 400},
+  const auto status = [&](const std::string& path, const std::string& authorization) {
+    const std::string request = "GET " + path + " HTTP/1.1\r\nAuthorization: " + authorization + "\r\n\r\n";
+    return http_status(http_exchange(api.port(), request));
   };
-  for (const auto& [request, status] : cases) EXPECT_EQ(http_status(http_exchange(api.port(), request)), status);
-  const std::string reply = http_exchange(api.port(), "GET /summary HTTP/1.1\r\n" + auth + "\r\n");
-  EXPECT_EQ(reply.substr(reply.find("\r\n\r\n") + 4), ilvo::render_summary(figures()));
+  EXPECT_EQ(status("/summary", "Bearer s3cret"), 200);
+  EXPECT_EQ(status("/other", "Bearer s3cret"), 404);
+  // Over 4 KiB, yet within what the HTTP library allows a header line: cut off.
+  EXPECT_EQ(status("/summary", "Bearer s3cret\r\nX-Pad: " + std::string(5000, 'p')), 400);
+  for (const char* given : {"Bearer s3cre", "Bearer s3cretX", "Digest s3cret"})
+    EXPECT_EQ(status("/summary", given), 401) << given;
 }
 
-// Index of the first connection the server answers or closes; -1 when none
-// does within 10 s.
 TEST(Api, LoopbackHosts) {
   for (const char* host : {"localhost", "127.0.0.1", "127.8.9.10", "::1"})
     EXPECT_TRUE(ilvo::is_loopback_host(host)) << host;

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <utility>
 
 #include "tests/support/process.h"
 
@@ -78,9 +80,11 @@ TEST(CommandLine, MissingWalletPrintsUsageAndSaysSo) {
 }
 
 TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
+  std::string dashed = "ab";  // a fingerprint in pairs, with dashes for colons
+  for (int i = 1; i < 32; ++i) dashed += "-ab";
   const struct {
     std::vector<std::string> args;
-    const char* message;
+    std::string message;
   } cases[] = {
       {{"--bogus"}, "unknown option --bogus (see --help)\n"},
       {{"--pool=host:1", "-u", "W"}, "unknown option --pool=host:1 (see --help)\n"},
@@ -100,6 +104,8 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
       {{"-u", "W", "--backup-pool", "stratum+ssl://host"}, "--backup-pool needs host:port\n"},
       {{"-u", "W", "--tls-fingerprint", "ab:cd"},
        "--tls-fingerprint ab:cd: not a SHA-256 fingerprint (64 hex digits, colons allowed)\n"},
+      {{"-u", "W", "--tls-fingerprint", dashed},
+       "--tls-fingerprint " + dashed + ": not a SHA-256 fingerprint (64 hex digits, colons allowed)\n"},
       {{"-u", "W", "-t", "4294967297"}, "-t 4294967297 does not fit in 32 bits\n"},
       {{"-u", "W", "--threads", "-99999999999"}, "--threads -99999999999 does not fit in 32 bits\n"},
       {{"-u", "W\x01"}, "--wallet has a control character or invalid UTF-8\n"},
@@ -116,31 +122,36 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
   EXPECT_NE(r.out.find("no kernel named 'avx3'; the kernels are avx512, avx2, avx and sse4.1\n"), std::string::npos);
 }
 
+// "--version" last: a file wrongly accepted ends the run at once instead of mining.
 TEST(CommandLine, ConfigFileErrorsNameTheFileAndKey) {
-  const std::string dir = testing::TempDir();
-  const struct {
-    const char* file;
-    const char* text;
-    std::string message;
-  } cases[] = {
-      {"unknown.json", R"({"wallet": "W", "thread": 2})", "config file DIR/unknown.json: unknown key \"thread\"\n"},
-      {"refused.json", R"({"wallet": "W", "pool": "hostonly"})",
-       "--pool needs host:port\n(set by \"pool\" in config file DIR/refused.json)\n"},
-      {"missing.json", nullptr, "config file DIR/missing.json: No such file or directory\n"},
+  const std::string dir = testing::TempDir(), path = dir + "command_line_config.json";
+  const std::string in = "config file " + path + ": ";
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"wallet": "W", "thread": 2})", in + "unknown key \"thread\""},
+      {R"({"config": "other.json"})", in + "unknown key \"config\""},
+      {R"({"wallet": 5})", in + "\"wallet\" must be a string"},
+      {R"({"wallet": "W\u0000X"})", in + "\"wallet\" must be a string"},
+      {R"({"threads": "4"})", in + "\"threads\" must be a whole number"},
+      {R"({"threads": 2.5})", in + "\"threads\" must be a whole number"},
+      {R"({"threads": 1e300})", in + "\"threads\" must be a whole number"},
+      {R"({"no-color": "yes"})", in + "\"no-color\" must be true or false"},
+      {R"({"backup-pool": "b:1"})", in + "\"backup-pool\" must be an array of strings"},
+      {R"({"backup-pool": ["b:1", 2]})", in + "\"backup-pool\" must be an array of strings"},
+      {R"({"pool": "a:1", "pool": "b:2"})", in + "\"pool\" is given twice"},
+      {R"(["--wallet", "W"])", in + "not one JSON object"},
+      {R"({"wallet": "W"} {})", in + "not one JSON object"},
+      {"", in + "not one JSON object"},
+      {"{\"wallet\": \"" + std::string(65537 - 14, 'W') + "\"}", in + "larger than 64 KiB"},
+      {R"({"wallet": "W", "pool": "hostonly"})",
+       "--pool needs host:port\n(set by \"pool\" in config file " + path + ")"},
   };
-  for (const auto& c : cases) {
-    const std::string path = dir + c.file;
-    if (c.text) {
-      FILE* f = fopen(path.c_str(), "w");
-      ASSERT_NE(f, nullptr);
-      fputs(c.text, f);
-      fclose(f);
-    }
-    std::string message = c.message;
-    message.replace(message.find("DIR/"), 4, dir);
-    expect_message({"--config", path, "-u", "W"}, message);
-    remove(path.c_str());
+  for (const auto& [text, message] : cases) {
+    std::ofstream(path) << text;
+    expect_message({"--config", path, "-u", "W", "--version"}, message + "\n");
   }
+  std::remove(path.c_str());
+  expect_message({"--config", path, "--version"}, in + "No such file or directory\n");
+  expect_message({"--config", dir, "--version"}, "config file " + dir + ": Is a directory\n");
 }
 
 }  // namespace

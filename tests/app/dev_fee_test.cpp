@@ -1,7 +1,7 @@
 // The dev-fee cycle driven by uptime and the connection flag, without waiting for it.
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,74 +12,37 @@
 namespace {
 
 using namespace ilvo;
-using testing_support::StdoutCapture;
 
-const char* const kEnter = "dev fee: 1% contribution (1 min)";
-const char* const kLeave = "dev fee done, back to your wallet";
-
-class DevFeeCycle : public testing::Test {
- protected:
-  void SetUp() override { g_color = false; }
-  void TearDown() override { g_color = true; }
-
-  // Runs one iteration per second from `from` and returns how many ran until the
-  // fee period ended (or `limit`).
-  int run_until_done(double from, int limit, bool (*connected)(int)) {
-    for (int i = 1; i <= limit; ++i) {
-      fee.step(from + i, connected(i));
-      if (!fee.in_fee()) return i;
-    }
-    return limit;
-  }
-
+TEST(DevFee, OneConnectedMinuteFrom5940sInEvery6000sAtMostThree) {
   std::vector<bool> switches;  // true: to the fee wallet
-  DevFee fee{[this](bool to_fee) { switches.push_back(to_fee); }};
-};
-
-TEST_F(DevFeeCycle, StartsAt5940SecondsAndLogsBothSwitches) {
-  StdoutCapture capture;
-  fee.step(1.0, true);
-  fee.step(5939.9, true);
-  EXPECT_TRUE(switches.empty());
-  fee.step(5940.0, true);
-  EXPECT_EQ(switches, std::vector<bool>{true});
-  // 60 connected iterations are counted, the switch back comes on the 61st.
-  EXPECT_EQ(run_until_done(5940.0, 200, [](int) { return true; }), 61);
-  EXPECT_EQ(switches, (std::vector<bool>{true, false}));
-  // Past the next multiple of 6000 the position is small again: no second period.
-  fee.step(6002.0, true);
-  EXPECT_EQ(switches.size(), 2u);
-
-  std::string out = capture.text();
-  EXPECT_EQ(out.find(kEnter), 23u - 1);  // first line, right after the time stamp
-  EXPECT_NE(out.find(std::string(kLeave) + "\n"), std::string::npos);
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2);
-}
-
-TEST_F(DevFeeCycle, DisconnectedSecondsExtendThePeriodUpToTheCap) {
-  StdoutCapture capture;
-  fee.step(11940.0, false);  // second cycle
-  ASSERT_TRUE(fee.in_fee());
-  // Connected only on even iterations: 60 connected ones take 120 iterations.
-  EXPECT_EQ(run_until_done(11940.0, 400, [](int i) { return i % 2 == 0; }), 121);
-  fee.step(12100.0, false);
-  fee.step(17940.0, false);
-  ASSERT_TRUE(fee.in_fee());
-  // A pool that never connects: 180 iterations, the switch back on the 181st.
-  EXPECT_EQ(run_until_done(17940.0, 400, [](int) { return false; }), 181);
-  EXPECT_EQ(switches, (std::vector<bool>{true, false, true, false}));
-}
-
-TEST_F(DevFeeCycle, StoppingDuringAPeriodMakesNoSwitchBack) {
-  StdoutCapture capture;
-  {
-    DevFee short_lived([this](bool to_fee) { switches.push_back(to_fee); });
-    short_lived.step(5950.0, true);
-    short_lived.step(5951.0, true);
-  }
-  EXPECT_EQ(switches, std::vector<bool>{true});
-  const std::string out = capture.text();
-  EXPECT_EQ(out.find(kLeave), std::string::npos);
+  DevFee fee([&](bool to_fee) { switches.push_back(to_fee); });
+  // Enters a period at `start`, then steps once a second; returns the steps until
+  // the switch back.
+  const auto period = [&](double start, const std::function<bool(int)>& connected) {
+    fee.step(start, true);
+    EXPECT_TRUE(fee.in_fee()) << start;
+    int i = 0;
+    while (fee.in_fee() && i < 400) {
+      ++i;
+      fee.step(start + i, connected(i));
+    }
+    return i;
+  };
+  g_color = false;
+  const std::string out = testing_support::log_of([&] {
+    fee.step(1.0, true);
+    fee.step(5939.9, true);
+    EXPECT_TRUE(switches.empty());
+    // 60 connected steps are counted, the switch back comes on the 61st.
+    EXPECT_EQ(period(5940, [](int) { return true; }), 61);
+    fee.step(6002, true);  // past the next multiple of 6000: no second period
+    EXPECT_EQ(period(11940, [](int i) { return i % 2 == 0; }), 121);
+    EXPECT_EQ(period(17940, [](int) { return false; }), 181);  // a pool that never connects
+  });
+  g_color = true;
+  EXPECT_EQ(switches, (std::vector<bool>{true, false, true, false, true, false}));
+  const std::string lines = "[T] dev fee: 1% contribution (1 min)\n[T] dev fee done, back to your wallet\n";
+  EXPECT_EQ(out, lines + lines + lines);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
+// The JSON parser: its strict grammar, the shapes the pool protocol uses, its
+// depth and size limits and string escapes; and json_escape.
 #include "json/json.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -14,32 +17,21 @@ bool parses(const std::string& text) {
   return Json::parse(text, v);
 }
 
-std::string nested_arrays(int levels, const std::string& inner) {
-  return std::string(levels, '[') + inner + std::string(levels, ']');
-}
-
-std::string parsed_text(const std::string& literal) {
-  Json v;
-  EXPECT_TRUE(Json::parse(literal, v)) << literal;
-  return v.text;
-}
-
-TEST(JsonParse, AcceptsWholeValuesAndRejectsBrokenOrTrailingText) {
+TEST(JsonParse, OnlyWholeValuesInTheStrictGrammar) {
   EXPECT_TRUE(parses("{}"));
   EXPECT_TRUE(parses(" \t\r\n[] \r\n"));
-  EXPECT_FALSE(parses("{} x"));
-  EXPECT_FALSE(parses(""));
-  EXPECT_FALSE(parses("   "));
-  EXPECT_FALSE(parses("{\"a\":1,}"));
-  EXPECT_FALSE(parses("[1,]"));
-  EXPECT_FALSE(parses("[1 2]"));
-  EXPECT_FALSE(parses("{\"a\" 1}"));
-  EXPECT_FALSE(parses("{1:2}"));
-  EXPECT_FALSE(parses("truex"));
-  EXPECT_FALSE(parses("[truex]"));
-  EXPECT_FALSE(parses("[tru"));
-  EXPECT_FALSE(parses("\"open"));
-  EXPECT_FALSE(parses("[1,"));
+  for (const char* text : {"{} x", "", "{\"a\":1,}", "[1,]", "[1 2]", "{\"a\" 1}", "{1:2}", "truex", "[tru", "\"open",
+                           "[1,", "+5", "-", "01", "1.", ".5", "1e", "1e+", "0x10", "\"\\x\"", "\"\\u12\"",
+                           "\"\\u12g4\"", "\"\\"})
+    EXPECT_FALSE(parses(text)) << text;
+  for (const auto& [text, value] : {std::pair{"-0.5", -0.5}, {"12e2", 1200.0}, {"1E+2", 100.0}, {"2.5e-1", 0.25}}) {
+    Json v;
+    ASSERT_TRUE(Json::parse(text, v)) << text;
+    EXPECT_EQ(v.number, value) << text;
+  }
+  Json v;
+  ASSERT_TRUE(Json::parse("1e999", v));  // out of range is not a syntax error
+  EXPECT_TRUE(std::isinf(v.number));
 }
 
 TEST(JsonParse, ReadsTheProtocolShapes) {
@@ -63,41 +55,16 @@ TEST(JsonParse, ReadsTheProtocolShapes) {
   EXPECT_EQ(params.find("j1"), nullptr);  // not an object
 }
 
-TEST(JsonParse, NumbersFollowTheStrictGrammar) {
-  const struct {
-    const char* text;
-    double value;  // NAN: the text is not a number
-  } cases[] = {
-      {"0", 0},       {"-0.5", -0.5}, {"12e2", 1200}, {"1E+2", 100}, {"2.5e-1", 0.25}, {"[7]", 7},
-      {"+5", NAN},    {"1.2.3", NAN}, {"-", NAN},     {"01", NAN},   {"-01", NAN},     {"1.", NAN},
-      {".5", NAN},    {"1e", NAN},    {"1e+", NAN},   {"0x10", NAN}, {"x", NAN},       {"- 1", NAN},
-  };
-  for (const auto& c : cases) {
-    Json v;
-    const bool ok = Json::parse(c.text, v);
-    EXPECT_EQ(ok, !std::isnan(c.value)) << c.text;
-    if (ok) {
-      EXPECT_EQ(v.type == Json::Array ? v.items[0].number : v.number, c.value) << c.text;
-    }
-  }
-  Json v;
-  ASSERT_TRUE(Json::parse("1e999", v));  // out of range is not a syntax error
-  EXPECT_TRUE(std::isinf(v.number));
-}
-
-TEST(JsonParse, NestingStopsAtDepth32) {
-  EXPECT_TRUE(parses(nested_arrays(32, "")));
-  EXPECT_FALSE(parses(nested_arrays(32, "1")));
-  EXPECT_TRUE(parses(nested_arrays(31, "1")));
-  EXPECT_FALSE(parses(nested_arrays(100000, "")));  // deep input fails instead of overflowing the stack
+TEST(JsonParse, NestingStopsAtDepth32AndValuesAt4096) {
+  EXPECT_TRUE(parses(std::string(32, '[') + std::string(32, ']')));
+  EXPECT_TRUE(parses(std::string(31, '[') + "1" + std::string(31, ']')));
+  EXPECT_FALSE(parses(std::string(32, '[') + "1" + std::string(32, ']')));
   std::string objects;
   for (int i = 0; i < 32; ++i) objects += "{\"k\":";
   EXPECT_FALSE(parses(objects + "1" + std::string(32, '}')));
   EXPECT_TRUE(parses(objects.substr(5) + "1" + std::string(31, '}')));
-}
 
-// A wide line would otherwise become a tree about fifty times its size.
-TEST(JsonParse, ValuesStopAt4096) {
+  // A wide line would otherwise become a tree about fifty times its size.
   auto zeros = [](int n) {
     std::string s = "[0";
     for (int i = 1; i < n; ++i) s += ",0";
@@ -105,25 +72,26 @@ TEST(JsonParse, ValuesStopAt4096) {
   };
   EXPECT_TRUE(parses(zeros(4095)));  // with the array itself, 4096 values
   EXPECT_FALSE(parses(zeros(4096)));
-  EXPECT_FALSE(parses(zeros(500000)));
-  EXPECT_FALSE(parses("{" + std::string(3000, ' ') + "\"a\":[" + zeros(2000) + "," + zeros(2100) + "]}"));
+  EXPECT_FALSE(parses("{\"a\":[" + zeros(2000) + "," + zeros(2100) + "]}"));  // counted across arrays
 }
 
 TEST(JsonParse, StringEscapesAndSurrogates) {
-  EXPECT_EQ(parsed_text("\"\\u00e9\""), "\xC3\xA9");
-  EXPECT_EQ(parsed_text("\"\\ud83d\\ude00\""), "\xF0\x9F\x98\x80");
-  EXPECT_EQ(parsed_text("\"\\ud800\""), "\xED\xA0\x80");
-  EXPECT_EQ(parsed_text("\"\\ud800\\u0041\""), "\xED\xA0\x80" "A");
-  EXPECT_EQ(parsed_text("\"\\udc00\""), "\xED\xB0\x80");
-  EXPECT_EQ(parsed_text("\"\\ud800\\n\""), "\xED\xA0\x80\n");
-  EXPECT_EQ(parsed_text("\"\\u0000\""), std::string(1, '\0'));
-  EXPECT_EQ(parsed_text("\"\\u07FF\""), "\xDF\xBF");
-  EXPECT_EQ(parsed_text("\"\\\"\\\\\\/\\b\\f\\n\\r\\t\""), "\"\\/\b\f\n\r\t");
-  EXPECT_EQ(parsed_text("\"a\tb\nc\xff\""), "a\tb\nc\xff");
-  EXPECT_FALSE(parses("\"\\x\""));
-  EXPECT_FALSE(parses("\"\\u12\""));
-  EXPECT_FALSE(parses("\"\\u12g4\""));
-  EXPECT_FALSE(parses("\"\\"));
+  const std::pair<std::string, std::string> cases[] = {
+      {R"("\u00e9")", "\xC3\xA9"},
+      {R"("\u07FF")", "\xDF\xBF"},
+      {R"("\ud83d\ude00")", "\xF0\x9F\x98\x80"},
+      {R"("\ud800")", "\xED\xA0\x80"},  // a lone half stands as it is
+      {R"("\udc00")", "\xED\xB0\x80"},
+      {R"("\ud800\u0041")", "\xED\xA0\x80" "A"},
+      {R"("\u0000")", std::string(1, '\0')},
+      {R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
+      {"\"a\tb\nc\xff\"", "a\tb\nc\xff"},
+  };
+  for (const auto& [literal, text] : cases) {
+    Json v;
+    ASSERT_TRUE(Json::parse(literal, v)) << literal;
+    EXPECT_EQ(v.text, text) << literal;
+  }
 }
 
 TEST(JsonEscape, EscapesQuoteBackslashAndControlBytesOnly) {
@@ -131,12 +99,6 @@ TEST(JsonEscape, EscapesQuoteBackslashAndControlBytesOnly) {
   EXPECT_EQ(ilvo::json_escape("\t\n\r\b\f\x1f"), "\\t\\n\\r\\u0008\\u000c\\u001f");
   EXPECT_EQ(ilvo::json_escape(std::string(1, '\0')), "\\u0000");
   EXPECT_EQ(ilvo::json_escape("a/b \x7f \xC3\xA9"), "a/b \x7f \xC3\xA9");
-  std::string all;
-  for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
-  std::string literal = "\"";
-  literal += ilvo::json_escape(all);
-  literal += '"';
-  EXPECT_EQ(parsed_text(literal), all);
 }
 
 }  // namespace
