@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "engine/engine.h"
@@ -16,88 +15,79 @@ namespace {
 
 using namespace tlm;
 
-class EngineReady : public testing::Environment {
- public:
-  void SetUp() override { tlm_engine_global_init(); }
-};
-const auto* const kEngine = testing::AddGlobalTestEnvironment(new EngineReady);
-
+// Collects the shares; the 16th and the 24th withdraw the job from within the
+// mining thread.
 class Collector : public ShareSink {
  public:
   void submit(Share share) override {
     std::lock_guard<std::mutex> lock(mutex);
     shares.push_back(std::move(share));
+    if (shares.size() == 16 || shares.size() == 24) miner->withdraw();
     changed.notify_all();
   }
-  bool wait_for(size_t n) {
+  bool wait_for(size_t n, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(20), [&] { return shares.size() >= n; });
+    return changed.wait_for(lock, limit, [&] { return shares.size() >= n; });
   }
+  Miner* miner = nullptr;
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<Share> shares;
 };
 
-Work easy_work(uint64_t seq) {
-  Work w;
-  w.seq = seq;
-  w.job_id = "j";
-  w.ntime = "00000000";
-  w.extranonce1 = {0xAA, 0xBB};
-  w.header[108] = 0xAA;
-  w.header[109] = 0xBB;
-  memset(w.target, 0xFF, sizeof w.target);  // every hash is a share
-  return w;
-}
-
-TEST(MinerLifecycle, ZeroThreadsAndRepeatedStop) {
-  Miner miner(nullptr);
-  EXPECT_TRUE(miner.start(0, 8));
-  EXPECT_EQ(miner.hashes(), 0u);
-  miner.stop();
-  miner.stop();
-  EXPECT_EQ(miner.hashes(), 0u);
-}
-
-// A job set before start is mined (with a lane count the engine clamps to 1), every
-// share reaches the sink in the form a submission needs, and a withdrawn job stops
-// the hashing at the end of the batch.
+// Jobs are mined in batches of 8 (the engine clamps 0 lanes to 1) and every nonce is
+// a share (the target is all ones). A job set before start gives two batches, then
+// a withdrawn job stops the hashing at the end of the batch in progress; the next
+// job starts the next range of the nonce space and gives one batch.
 TEST(MinerLifecycle, SharesReachTheSinkUntilTheJobIsWithdrawn) {
+  tlm_engine_global_init();
   Collector sink;
   Miner miner(&sink);
+  sink.miner = &miner;
   size_t found_reported = 0;
   miner.on_found = [&](double difficulty) {
     EXPECT_GT(difficulty, 0);
     std::lock_guard<std::mutex> lock(sink.mutex);
     EXPECT_EQ(sink.shares.size(), found_reported++);  // reported before it is handed over
   };
-  miner.set_work(easy_work(7));
+  Work w;
+  w.seq = 7;
+  w.job_id = "j";
+  w.ntime = "00000000";
+  w.extranonce1 = {0xAA, 0xBB};
+  w.header[108] = 0xAA;
+  w.header[109] = 0xBB;
+  memset(w.target, 0xFF, sizeof w.target);
+  miner.set_work(w);
   ASSERT_TRUE(miner.start(1, 0));
-  ASSERT_TRUE(sink.wait_for(16));
-  miner.withdraw();
+  ASSERT_TRUE(sink.wait_for(16, std::chrono::seconds(20)));
   EXPECT_FALSE(miner.has_work());
-  const uint64_t before = miner.hashes();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const uint64_t idle = miner.hashes();
-  EXPECT_LE(idle - before, 8u);  // at most the batch in progress
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(miner.hashes(), idle);
+  w.seq = 8;
+  w.job_id = "k";
+  miner.set_work(w);
+  ASSERT_TRUE(sink.wait_for(24, std::chrono::seconds(20)));
+  EXPECT_FALSE(sink.wait_for(25, std::chrono::milliseconds(300)));  // never comes
   miner.stop();
-  EXPECT_EQ(miner.hashes() % 8, 0u);
+  EXPECT_EQ(miner.hashes(), 24u);
+  EXPECT_EQ(miner.found(), 24u);
 
   std::lock_guard<std::mutex> lock(sink.mutex);
-  EXPECT_EQ(miner.found(), sink.shares.size());
-  const Share& s = sink.shares[0];
-  EXPECT_EQ(s.seq, 7u);
-  EXPECT_EQ(s.job_id, "j");
-  EXPECT_EQ(s.ntime, "00000000");
-  EXPECT_EQ(s.nonce.size(), 30u);
-  ASSERT_EQ(s.solution.size(), 1347u);
-  EXPECT_EQ(s.solution[0], 0xFD);
-  // The solution tail repeats nonce bytes 0..6 and 20..23 (the prefix first).
-  EXPECT_EQ(s.solution[1332], 0xAA);
-  EXPECT_EQ(s.solution[1333], 0xBB);
-  EXPECT_TRUE(std::equal(s.nonce.begin() + 18, s.nonce.begin() + 22, s.solution.begin() + 1339));
+  for (uint32_t i = 0; i < 24; ++i) {
+    const Share& s = sink.shares[i];
+    const uint8_t range = i < 16 ? 0 : 1;
+    EXPECT_EQ(s.seq, range == 0 ? 7u : 8u);
+    EXPECT_EQ(s.job_id, range == 0 ? "j" : "k");
+    EXPECT_EQ(s.ntime, "00000000");
+    std::vector<uint8_t> nonce(30, 0);  // the bytes after the prefix
+    nonce[18] = range;
+    EXPECT_EQ(s.nonce, nonce);
+    ASSERT_EQ(s.solution.size(), 1347u);
+    EXPECT_EQ(s.solution[0], 0xFD);
+    // The solution tail: nonce bytes 0..6 (the prefix first) and 20..23, then the
+    // engine nonce, counting from 0 in each range.
+    EXPECT_EQ(std::vector<uint8_t>(s.solution.end() - 15, s.solution.end()),
+              (std::vector<uint8_t>{0xAA, 0xBB, 0, 0, 0, 0, 0, range, 0, 0, 0, uint8_t(i % 16), 0, 0, 0}));
+  }
 }
 
 }  // namespace
