@@ -18,6 +18,18 @@ int ms_until(std::chrono::steady_clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+// A client connection to 127.0.0.1:port; an invalid peer when it is refused.
+LoopbackPeer connect_loopback(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return LoopbackPeer(fd);
+  if (fd >= 0) ::close(fd);
+  return LoopbackPeer();
+}
+
 }  // namespace
 
 LoopbackPeer::~LoopbackPeer() { close(); }
@@ -111,17 +123,6 @@ LoopbackPeer LoopbackServer::accept(int timeout_ms) {
   pollfd p{fd_, POLLIN, 0};
   if (fd_ < 0 || poll(&p, 1, timeout_ms) <= 0) return LoopbackPeer();
   return LoopbackPeer(::accept(fd_, nullptr, nullptr));
-}
-
-LoopbackPeer connect_loopback(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return LoopbackPeer(fd);
-  if (fd >= 0) ::close(fd);
-  return LoopbackPeer();
 }
 
 std::string http_exchange(uint16_t port, const std::string& request, bool* closed) {

@@ -19,7 +19,6 @@ class LoopbackPeer {
   LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
   bool valid() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
 
   // Writes all of `data` as it is (add the line feed yourself); false on error.
   bool send(const std::string& data);
@@ -56,9 +55,6 @@ class LoopbackServer {
   int fd_ = -1;
   uint16_t port_ = 0;
 };
-
-// A client connection to 127.0.0.1:port; an invalid peer when it is refused.
-LoopbackPeer connect_loopback(uint16_t port);
 
 // Sends `request` on a new connection to 127.0.0.1:port and returns what came
 // back until the server closed the connection; `closed` is false when it did not

@@ -118,16 +118,6 @@ bool Process::read_line(std::string& line, int timeout_ms) {
   }
 }
 
-bool Process::wait_for(const std::string& text, int timeout_ms, std::vector<std::string>* seen) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  std::string line;
-  while (read_line(line, ms_left(deadline))) {
-    if (seen != nullptr) seen->push_back(line);
-    if (line.find(text) != std::string::npos) return true;
-  }
-  return false;
-}
-
 void Process::press(char key) {
   while (write(out_fd_, &key, 1) == -1 && errno == EINTR) {
   }

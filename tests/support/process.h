@@ -42,9 +42,6 @@ class Process {
   // Next line of standard output without its line end. False when the output
   // ended or nothing complete arrived within timeout_ms.
   bool read_line(std::string& line, int timeout_ms);
-  // Reads lines until one contains `text`; every line read is appended to `seen`
-  // when it is not null. False at the end of output or after timeout_ms.
-  bool wait_for(const std::string& text, int timeout_ms, std::vector<std::string>* seen = nullptr);
 
   void signal(int sig);
   // Exit code after a normal exit; -1 when it was killed by a signal or did not
@@ -53,9 +50,6 @@ class Process {
   int wait(int timeout_ms);
 
   pid_t pid() const { return pid_; }
-  // Standard output not yet returned as lines, and all of standard error so far.
-  const std::string& out() const { return out_; }
-  const std::string& err() const { return err_; }
 
   // Types `key` on the terminal (terminal programs only).
   void press(char key);
