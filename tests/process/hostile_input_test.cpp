@@ -16,6 +16,7 @@
 
 #include "tests/process/session.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/pool_lines.h"
 
 namespace faults {
 namespace {
@@ -50,15 +51,9 @@ LoopbackPeer accept_session(LoopbackServer& server, std::string* subscribe = nul
   return peer;
 }
 
-std::string notify(const std::string& job_id) {
-  const std::string h64(64, '1');
-  return "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"" + job_id + "\",\"04000100\",\"" + h64 + "\",\"" +
-         h64 + "\",\"" + h64 + "\",\"5f5e1000\",\"1d00ffff\",true,\"fd4005\"]}\n";
-}
+std::string notify(const std::string& job_id) { return testing_support::notify_line(job_id) + "\n"; }
 
-std::string set_target(const std::string& value) {
-  return "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[" + value + "]}\n";
-}
+std::string set_target(const std::string& value) { return testing_support::set_target_line(value) + "\n"; }
 
 TEST(HostileInput, PoolValuesAreCheckedAndItsFloodIsThrottled) {
   LoopbackServer server;

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 
 #include "tests/process/session.h"
@@ -18,59 +19,6 @@ namespace {
 
 using testing_support::LoopbackPeer;
 using testing_support::LoopbackServer;
-
-void expect_orderly_stop(Miner& miner, int sig, const char* stage) {
-  double seconds = 0;
-  EXPECT_EQ(miner.stop(sig, &seconds), 0) << stage;
-  EXPECT_LT(seconds, kStopSeconds) << stage;
-  ASSERT_FALSE(miner.log().empty()) << stage;
-  EXPECT_EQ(miner.log().back().text, "stopping") << stage << "\n" << miner.log_text();
-}
-
-void stop_at_every_stage(int sig) {
-  {
-    // Start-up: right after the handlers are installed, while the first dial runs.
-    Pool pool({"--difficulty", share_difficulty()});
-    Miner miner(pool.port(), {}, "localhost");
-    ASSERT_TRUE(miner.until_count("pool ", 1, 20000, &pool));
-    expect_orderly_stop(miner, sig, "start-up");
-  }
-  {
-    // Back-off after a refused connection: nothing listens on the port any more.
-    uint16_t port;
-    {
-      LoopbackServer gone;
-      port = gone.port();
-    }
-    Miner miner(port);
-    ASSERT_TRUE(miner.until_count("cannot connect to ", 1, 20000)) << miner.log_text();
-    expect_orderly_stop(miner, sig, "back-off");
-  }
-  {
-    // Connected, waiting for a subscribe answer that never comes.
-    LoopbackServer server;
-    Miner miner(server.port());
-    LoopbackPeer peer = server.accept(20000);
-    ASSERT_TRUE(peer.valid());
-    ASSERT_TRUE(miner.until_count("connected to ", 1, 5000)) << miner.log_text();
-    expect_orderly_stop(miner, sig, "connected");
-  }
-  {
-    // Mining: every share found up to the stop is accounted for.
-    Pool pool({"--difficulty", share_difficulty()});
-    Miner miner(pool.port());
-    ASSERT_TRUE(miner.until_count("share found", 2, 60000, &pool)) << miner.log_text();
-    expect_orderly_stop(miner, sig, "mining");
-    expect_no_share_lost(miner, pool);
-  }
-  {
-    // The pause after a connection ended.
-    Pool pool({"--close-after", "4"});
-    Miner miner(pool.port());
-    ASSERT_TRUE(miner.until_count("disconnected, retrying", 1, 20000, &pool)) << miner.log_text();
-    expect_orderly_stop(miner, sig, "retry pause");
-  }
-}
 
 // A listener whose accept queue is full: the kernel drops further connection
 // requests, so a client's connect hangs until its own time-out.
@@ -107,33 +55,94 @@ class FullListener {
   uint16_t port_ = 0;
 };
 
-// A connect in progress is abandoned: the stop does not wait for its time-out.
-TEST(Signals, StopDuringAConnectThatHangs) {
-  FullListener listener;
-  ASSERT_NE(listener.port(), 0);
-  Miner miner(listener.port());
-  ASSERT_TRUE(miner.until_count("pool ", 1, 20000));
-  miner.until([] { return false; }, 1000);
-  EXPECT_EQ(miner.count("connected to "), 0u) << "the queue was not full";
-  double seconds = 0;
-  EXPECT_EQ(miner.stop(SIGINT, &seconds), 0);
-  EXPECT_LT(seconds, kStopSeconds);
-  ASSERT_FALSE(miner.log().empty());
-  EXPECT_EQ(miner.log().back().text, "stopping");
-}
+// A miner brought to one stage of its life, with whatever keeps it there.
+struct Stage {
+  std::unique_ptr<Pool> pool;
+  std::unique_ptr<LoopbackServer> server;
+  LoopbackPeer peer;
+  std::unique_ptr<FullListener> full;
+  std::unique_ptr<Miner> miner;
+};
 
-// A supervisor may start the miner with the stop signals blocked; it must still stop.
-TEST(Signals, StopsWhenStartedWithStopSignalsBlocked) {
-  Pool pool({"--difficulty", share_difficulty()});
-  sigset_t stop, previous;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGINT);
-  sigaddset(&stop, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop, &previous);
-  Miner miner(pool.port());
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  ASSERT_TRUE(miner.until_count("connected to ", 1, 20000, &pool)) << miner.log_text();
-  expect_orderly_stop(miner, SIGTERM, "started with signals blocked");
+void stop_at_every_stage(int sig) {
+  const struct {
+    const char* name;
+    std::function<void(Stage&)> reach;
+  } stages[] = {
+      {"start-up, while the first name resolves",
+       [](Stage& s) {
+         s.pool = std::make_unique<Pool>(std::vector<std::string>{"--difficulty", share_difficulty()});
+         s.miner = std::make_unique<Miner>(s.pool->port(), std::vector<std::string>{}, "localhost");
+         ASSERT_TRUE(s.miner->until_count("pool ", 1, 20000, s.pool.get()));
+       }},
+      {"back-off after a refused connection",
+       [](Stage& s) {
+         uint16_t port = LoopbackServer().port();  // nothing listens there any more
+         s.miner = std::make_unique<Miner>(port);
+         ASSERT_TRUE(s.miner->until_count("cannot connect to ", 1, 20000)) << s.miner->log_text();
+       }},
+      {"a connect that hangs",
+       [](Stage& s) {
+         s.full = std::make_unique<FullListener>();
+         s.miner = std::make_unique<Miner>(s.full->port());
+         ASSERT_TRUE(s.miner->until_count("pool ", 1, 20000));
+         s.miner->until([] { return false; }, 1000);
+         EXPECT_EQ(s.miner->count("connected to "), 0u) << "the queue was not full";
+       }},
+      {"connected, waiting for a subscribe answer that never comes",
+       [](Stage& s) {
+         s.server = std::make_unique<LoopbackServer>();
+         s.miner = std::make_unique<Miner>(s.server->port());
+         s.peer = s.server->accept(20000);
+         ASSERT_TRUE(s.miner->until_count("connected to ", 1, 5000)) << s.miner->log_text();
+       }},
+      {"mining, started with the stop signals blocked (as a supervisor may)",
+       [](Stage& s) {
+         s.pool = std::make_unique<Pool>(std::vector<std::string>{"--difficulty", share_difficulty()});
+         sigset_t stop, previous;
+         sigemptyset(&stop);
+         sigaddset(&stop, SIGINT);
+         sigaddset(&stop, SIGTERM);
+         pthread_sigmask(SIG_BLOCK, &stop, &previous);
+         s.miner = std::make_unique<Miner>(s.pool->port());
+         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+         ASSERT_TRUE(s.miner->until_count("share found", 2, 60000, s.pool.get())) << s.miner->log_text();
+       }},
+      {"mining while the pool reads nothing, with shares waiting to be sent",
+       [](Stage& s) {
+         s.pool = std::make_unique<Pool>(std::vector<std::string>{"--difficulty", kSanitized ? "300" : "4000",
+                                                                  "--stall-after", "2", "--stall-for", "100"});
+         s.miner = std::make_unique<Miner>(s.pool->port(), std::vector<std::string>{"-t", "2"});
+         // Enough shares after the stall began to fill the socket buffers and queue some.
+         size_t at_stall = 0;
+         ASSERT_TRUE(s.miner->until(
+             [&] {
+               if (at_stall == 0 && s.pool->count("stalled") > 0) at_stall = s.miner->count("share found") + 1;
+               return at_stall > 0 && s.miner->count("share found") > at_stall + 40;
+             },
+             60000, s.pool.get()))
+             << s.miner->log_text();
+       }},
+      {"the pause after a connection ended",
+       [](Stage& s) {
+         s.pool = std::make_unique<Pool>(std::vector<std::string>{"--close-after", "4"});
+         s.miner = std::make_unique<Miner>(s.pool->port());
+         ASSERT_TRUE(s.miner->until_count("disconnected, retrying", 1, 20000, s.pool.get())) << s.miner->log_text();
+       }},
+  };
+  for (const auto& stage : stages) {
+    SCOPED_TRACE(stage.name);
+    Stage s;
+    stage.reach(s);
+    if (testing::Test::HasFatalFailure()) return;
+    double seconds = 0;
+    EXPECT_EQ(s.miner->stop(sig, &seconds), 0);
+    EXPECT_LT(seconds, kStopSeconds);
+    ASSERT_FALSE(s.miner->log().empty());
+    EXPECT_EQ(s.miner->log().back().text, "stopping") << s.miner->log_text();
+    // Every share found up to the stop is accounted for.
+    if (s.pool) expect_no_share_lost(*s.miner, *s.pool);
+  }
 }
 
 TEST(Signals, SigintAndSigtermAtEveryStage) {

@@ -9,6 +9,7 @@
 #include "stratum/stratum.h"
 #include "tests/stratum/recorder.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/pool_lines.h"
 
 namespace {
 
@@ -29,13 +30,9 @@ tlm::Stratum::Config config(uint16_t port, const std::string& user = "RWallet.ri
 }
 
 const std::string kPrefixLine = "{\"id\":1,\"result\":[null,\"0a0b0c0d\"],\"error\":null}\n";
-const std::string kTargetLine = "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[\"00ff\"]}\n";
+const std::string kTargetLine = testing_support::set_target_line("\"00ff\"") + "\n";
 
-std::string job_line(const std::string& job) {
-  return "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"" + job + "\",\"04000100\",\"" +
-         std::string(64, '1') + "\",\"" + std::string(64, '2') + "\",\"" + std::string(64, '3') +
-         "\",\"5f5e1000\",\"1d00ffff\",true,\"0701\"]}\n";
-}
+std::string job_line(const std::string& job) { return testing_support::notify_line(job) + "\n"; }
 
 tlm::Share share(uint64_t seq, const std::string& job) { return {seq, job, "5f5e1000", {0x00, 0xff}, {0xfd, 0x40, 0x05, 0xaa}}; }
 

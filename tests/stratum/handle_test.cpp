@@ -6,42 +6,27 @@
 
 #include "stratum/stratum.h"
 #include "tests/stratum/recorder.h"
+#include "tests/support/pool_lines.h"
 
 namespace {
 
 using stratum_test::Recorder;
-
-const std::string kVersion = "04000100";
-const std::string kTime = "5f5e1000";
-const std::string kBits = "1d00ffff";
-
-std::string hash_hex(char digit) { return std::string(64, digit); }
-
-// A mining.notify line; `fields` replaces the defaults from the front.
-std::string notify(const std::string& job, const std::string& version = kVersion,
-                   const std::string& solution = "0701", const std::string& clean = "true") {
-  return "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"" + job + "\",\"" + version + "\",\"" +
-         hash_hex('1') + "\",\"" + hash_hex('2') + "\",\"" + hash_hex('3') + "\",\"" + kTime + "\",\"" + kBits +
-         "\"," + clean + ",\"" + solution + "\"]}";
-}
-
-std::string set_target(const std::string& param) {
-  return "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[" + param + "]}";
-}
+using testing_support::notify_line;
+using testing_support::set_target_line;
 
 const std::string kSubscribed = "{\"id\":1,\"result\":[null,\"a1b2c3d4\"],\"error\":null}";
 
 TEST(StratumHandle, PublishesOnlyOnceJobTargetAndPrefixAreKnownInAnyOrder) {
   tlm::Stratum client;
   Recorder rec(client);
-  client.handle(notify("j1"));
-  client.handle(set_target("\"ff\""));
+  client.handle(notify_line("j1"));
+  client.handle(set_target_line("\"ff\""));
   EXPECT_TRUE(rec.works.empty());
   client.handle(kSubscribed);  // the prefix alone publishes nothing
   EXPECT_TRUE(rec.works.empty());
-  client.handle(set_target("\"ff\""));
-  client.handle(set_target("\"ff\""));
-  client.handle(notify("j2", "0A0b0C0d", std::string(2688, 'e'), "\"true\""));
+  client.handle(set_target_line("\"ff\""));
+  client.handle(set_target_line("\"ff\""));
+  client.handle(notify_line("j2", "0A0b0C0d", std::string(2688, 'e'), "\"true\""));
   ASSERT_EQ(rec.works.size(), 3u);
   EXPECT_EQ(rec.works[0].seq, 1u);
   EXPECT_EQ(rec.works[1].seq, 2u);  // same target again: a new publication of the same job
@@ -51,7 +36,7 @@ TEST(StratumHandle, PublishesOnlyOnceJobTargetAndPrefixAreKnownInAnyOrder) {
   const tlm::Work& w = rec.works[2];
   EXPECT_EQ(w.seq, 3u);
   EXPECT_EQ(w.job_id, "j2");
-  EXPECT_EQ(w.ntime, kTime);
+  EXPECT_EQ(w.ntime, "5f5e1000");
   EXPECT_FALSE(w.clean);  // a string, even "true", is not the flag
   const uint8_t head[] = {0x0a, 0x0b, 0x0c, 0x0d, 0x11};
   EXPECT_EQ(memcmp(w.header, head, 5), 0);
@@ -78,9 +63,9 @@ TEST(StratumHandle, TargetsAreRightAlignedBigEndianHex) {
   tlm::Stratum client;
   Recorder rec(client);
   client.handle(kSubscribed);
-  client.handle(notify("j"));
-  client.handle(set_target("\"00000000ffff" + std::string(52, '0') + "\""));
-  client.handle(set_target("\"0102\""));
+  client.handle(notify_line("j"));
+  client.handle(set_target_line("\"00000000ffff" + std::string(52, '0') + "\""));
+  client.handle(set_target_line("\"0102\""));
   ASSERT_EQ(rec.works.size(), 2u);
   const uint8_t* t = rec.works[0].target;
   EXPECT_EQ(t[31] | t[30] | t[29] | t[28], 0);
