@@ -4,13 +4,10 @@
 #include <signal.h>
 
 #include "tests/process/session.h"
-#include "tests/support/loopback_server.h"
 
 namespace faults {
 namespace {
 
-using testing_support::LoopbackPeer;
-using testing_support::LoopbackServer;
 
 // Seconds from each "disconnected, retrying" to the connection after it.
 std::vector<double> retry_pauses(const Miner& m) {
@@ -70,24 +67,6 @@ TEST(Reconnect, ConnectionsEndedByThePoolAreRedialledAfterThreeSeconds) {
     EXPECT_LT(peak, kSanitized ? 2 * 1024 * 1024 : 48 * 1024) << "kB";
     expect_no_share_lost(miner, pool);
   }
-}
-
-TEST(Reconnect, PoolThatNeverAnswersSubscribeIsLeftAndDialledAgain) {
-  LoopbackServer server;
-  Miner miner(server.port());
-  LoopbackPeer first = server.accept(20000);
-  ASSERT_TRUE(first.valid());
-  std::string line;
-  ASSERT_TRUE(first.read_line(line, 10000));
-  EXPECT_NE(line.find("\"mining.subscribe\""), std::string::npos) << line;
-  // Nothing is ever answered: the silence rule ends the connection and the miner
-  // dials again after its pause.
-  LoopbackPeer second = server.accept(20000);
-  ASSERT_TRUE(second.valid());
-  ASSERT_TRUE(miner.until_count("connected to ", 2, 5000)) << miner.log_text();
-  EXPECT_EQ(miner.count("no data from the pool for 10 min, reconnecting"), 1u);
-  EXPECT_EQ(miner.stop(SIGTERM), 0);
-  EXPECT_EQ(miner.log().back().text, "stopping");
 }
 
 }  // namespace

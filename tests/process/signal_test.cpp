@@ -89,12 +89,14 @@ void stop_at_every_stage(int sig) {
          s.miner->until([] { return false; }, 1000);
          EXPECT_EQ(s.miner->count("connected to "), 0u) << "the queue was not full";
        }},
-      {"connected, waiting for a subscribe answer that never comes",
+      {"connected again after the silence rule left a pool that never answered",
        [](Stage& s) {
          s.server = std::make_unique<LoopbackServer>();
          s.miner = std::make_unique<Miner>(s.server->port());
+         LoopbackPeer first = s.server->accept(20000);
          s.peer = s.server->accept(20000);
-         ASSERT_TRUE(s.miner->until_count("connected to ", 1, 5000)) << s.miner->log_text();
+         ASSERT_TRUE(s.miner->until_count("connected to ", 2, 5000)) << s.miner->log_text();
+         EXPECT_EQ(s.miner->count("no data from the pool for 10 min, reconnecting"), 1u);
        }},
       {"mining, started with the stop signals blocked (as a supervisor may)",
        [](Stage& s) {
