@@ -9,7 +9,7 @@
 #include "app/api_snapshot.h"
 #include "json/json.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -131,4 +131,4 @@ std::string render_metrics(const Snapshot& s) {
   return out;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

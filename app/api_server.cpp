@@ -14,7 +14,7 @@
 #include <functional>
 #include <vector>
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -238,4 +238,4 @@ void ApiServer::stop() {
   thread_.join();
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -11,7 +11,7 @@
 
 #include "app/api_snapshot.h"
 
-namespace ilvo {
+namespace tlm {
 
 // True for "localhost" and the loopback addresses 127.0.0.0/8 and ::1: only
 // there may the API listen without a token.
@@ -47,4 +47,4 @@ class ApiServer {
   const PublishedSnapshot& figures_;
 };
 
-}  // namespace ilvo
+}  // namespace tlm

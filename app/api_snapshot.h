@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace ilvo {
+namespace tlm {
 
 struct Snapshot {
   std::string version;
@@ -56,4 +56,4 @@ std::string render_summary(const Snapshot& s);
 // GET /metrics: the Prometheus text exposition format.
 std::string render_metrics(const Snapshot& s);
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -6,7 +6,7 @@
 
 #include "app/console.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -40,4 +40,4 @@ void print_banner(const char* title, const char* subtitle, const char* version, 
   printf("\n");
 }
 
-}  // namespace ilvo
+}  // namespace tlm

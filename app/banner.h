@@ -1,11 +1,11 @@
 // The start-up banner: ILVO in block letters with the product's title lines.
 #pragma once
 
-namespace ilvo {
+namespace tlm {
 
 // Prints the banner to standard output. Colours are used only when `color` is set
 // (see prescan_color) and standard output is a terminal.
 // Called once, before any other thread exists.
 void print_banner(const char* title, const char* subtitle, const char* version, bool color);
 
-}  // namespace ilvo
+}  // namespace tlm

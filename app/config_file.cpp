@@ -8,7 +8,7 @@
 
 #include "json/json.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -161,4 +161,4 @@ bool expand_config(int argc, const char* const* argv, std::vector<std::string>& 
   return true;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

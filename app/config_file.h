@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace ilvo {
+namespace tlm {
 
 struct ConfigArgs {
   std::vector<std::string> args;  // e.g. "--wallet", "X", "--no-color"
@@ -34,4 +34,4 @@ bool read_config_file(const std::string& path, ConfigArgs& out, std::string& err
 bool expand_config(int argc, const char* const* argv, std::vector<std::string>& args,
                    std::vector<std::string>& origins, std::string& error);
 
-}  // namespace ilvo
+}  // namespace tlm

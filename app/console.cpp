@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-namespace ilvo {
+namespace tlm {
 
 bool g_color = true;
 
@@ -114,7 +114,7 @@ LogQueue& queue() {
 
 }  // namespace
 
-void logf(const char* color, const char* fmt, ...) {
+void log_line(const char* color, const char* fmt, ...) {
   char msg[1024];
   va_list args;
   va_start(args, fmt);
@@ -163,4 +163,4 @@ std::string fmt_diff(double difficulty) {
   return scaled(difficulty, formats);
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-namespace ilvo {
+namespace tlm {
 
 // Colour switch for log lines; cleared by --no-color or a non-empty NO_COLOR before
 // any thread starts.
@@ -21,7 +21,7 @@ inline constexpr const char* kAccent = "\033[1m\033[38;2;255;77;0m";
 // in `color` when g_color is set. Messages longer than 1023 bytes are cut.
 // Safe from any thread. Before start_log_writer() the line is written at once;
 // after it the line is queued and never waits for the output (see below).
-void logf(const char* color, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void log_line(const char* color, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 // From now on log lines go through a bounded queue that one writer thread drains
 // to standard output, so no caller ever waits on a terminal or pipe that is not
@@ -39,4 +39,4 @@ std::string fmt_rate(double hashes_per_second);
 // "1.23M" style share difficulty.
 std::string fmt_diff(double difficulty);
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace ilvo {
+namespace tlm {
 
 std::string cpu_model() {
   unsigned regs[12] = {};
@@ -25,4 +25,4 @@ std::string cpu_model() {
   return model.empty() ? "unknown CPU" : model;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

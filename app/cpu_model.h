@@ -3,11 +3,11 @@
 
 #include <string>
 
-namespace ilvo {
+namespace tlm {
 
 // The brand string the processor reports (CPUID), spaces trimmed; "unknown CPU"
 // when it has none. Read from the processor, not /proc, which a hardened service
 // may not see.
 std::string cpu_model();
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -5,7 +5,7 @@
 
 #include "app/console.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -36,7 +36,7 @@ void DevFee::step(double uptime, bool connected) {
 
 void DevFee::switch_to(bool to_fee) {
   switch_pool_(to_fee);
-  logf(kMuted, "%s", to_fee ? "dev fee: 1% contribution (1 min)" : "dev fee done, back to your wallet");
+  log_line(kMuted, "%s", to_fee ? "dev fee: 1% contribution (1 min)" : "dev fee done, back to your wallet");
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace ilvo {
+namespace tlm {
 
 // The login mined for during a fee period, used without a rig suffix.
 inline constexpr const char* kDevFeeWallet = "RVarne1TLMdevFeeWa11etKpQ7zYx4sUmq";
@@ -33,4 +33,4 @@ class DevFee {
   int64_t fee_online_ = 0;
 };
 
-}  // namespace ilvo
+}  // namespace tlm

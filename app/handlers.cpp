@@ -4,7 +4,7 @@
 #include "app/line_limiter.h"
 #include "app/printable.h"
 
-namespace ilvo {
+namespace tlm {
 
 void JobReporter::report(const std::string& job_id, bool clean, double difficulty) {
   if (job_id != last_job_id_ && clean) {
@@ -18,19 +18,19 @@ void JobReporter::report(const std::string& job_id, bool clean, double difficult
 
 void report_share_result(const tlm::ShareResult& result, const tlm::ShareCounts& counts) {
   if (result.accepted) {
-    logf(kGood, "share accepted · %llu/%llu · %lld ms", static_cast<unsigned long long>(counts.accepted),
+    log_line(kGood, "share accepted · %llu/%llu · %lld ms", static_cast<unsigned long long>(counts.accepted),
          static_cast<unsigned long long>(counts.accepted + counts.rejected),
          static_cast<long long>(result.round_trip.count()));
   } else {
-    logf(kBad, "share rejected%s%s", result.reason.empty() ? "" : ": ", printable(result.reason).c_str());
+    log_line(kBad, "share rejected%s%s", result.reason.empty() ? "" : ": ", printable(result.reason).c_str());
   }
 }
 
-void report_share_found(double difficulty) { logf(kStrong, "share found · difficulty %s", fmt_diff(difficulty).c_str()); }
+void report_share_found(double difficulty) { log_line(kStrong, "share found · difficulty %s", fmt_diff(difficulty).c_str()); }
 
 void report_exit_summary(double uptime, double average_rate, uint64_t found, const tlm::ShareCounts& counts) {
   const long long s = static_cast<long long>(uptime);
-  logf(kStrong,
+  log_line(kStrong,
        "uptime %lld:%02lld:%02lld · average %s · shares found %llu · sent %llu · accepted %llu · rejected %llu · "
        "unanswered %llu · in flight %llu · dropped %llu",
        s / 3600, s / 60 % 60, s % 60, fmt_rate(average_rate).c_str(), static_cast<unsigned long long>(found),
@@ -41,4 +41,4 @@ void report_exit_summary(double uptime, double average_rate, uint64_t found, con
 
 void report_pool_message(const std::string& text) { pool_lines().log(kMuted, printable(text)); }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -8,7 +8,7 @@
 
 #include "stratum/stratum.h"
 
-namespace ilvo {
+namespace tlm {
 
 // Tells a new job from a new share difficulty for the same job. Used on the pool
 // client's thread only.
@@ -36,4 +36,4 @@ void report_exit_summary(double uptime, double average_rate, uint64_t found, con
 // Logs a status text of the pool client.
 void report_pool_message(const std::string& text);
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -1,6 +1,6 @@
 #include "app/hash_rate.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -23,4 +23,4 @@ double HashRate::rate_over(double window_seconds) const {
   return static_cast<double>(newest.second - it->second) / dt;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -6,7 +6,7 @@
 #include <deque>
 #include <utility>
 
-namespace ilvo {
+namespace tlm {
 
 class HashRate {
  public:
@@ -23,4 +23,4 @@ class HashRate {
   std::deque<std::pair<double, uint64_t>> samples_;  // (uptime, hash total), oldest first
 };
 
-}  // namespace ilvo
+}  // namespace tlm

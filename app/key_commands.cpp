@@ -5,7 +5,7 @@
 
 #include "app/console.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -16,7 +16,7 @@ void report_thread_rates(const Snapshot& s) {
   for (size_t i = 0; i < s.thread_rates.size(); ++i) {
     line += " · #" + std::to_string(i) + " " + fmt_rate(s.thread_rates[i]);
     if ((i + 1) % kThreadsPerLine == 0 || i + 1 == s.thread_rates.size()) {
-      logf(kStrong, "threads 10s%s", line.c_str());
+      log_line(kStrong, "threads 10s%s", line.c_str());
       line.clear();
     }
   }
@@ -24,10 +24,10 @@ void report_thread_rates(const Snapshot& s) {
 
 void report_summary(const Snapshot& s) {
   const long long up = static_cast<long long>(s.uptime_s);
-  logf(kStrong, "uptime %lld:%02lld:%02lld · pool %s %s · speed 10s %s · 60s %s · 15m %s", up / 3600, up / 60 % 60,
+  log_line(kStrong, "uptime %lld:%02lld:%02lld · pool %s %s · speed 10s %s · 60s %s · 15m %s", up / 3600, up / 60 % 60,
        up % 60, s.pool.c_str(), s.connected ? "connected" : "not connected", fmt_rate(s.rate_10s).c_str(),
        fmt_rate(s.rate_60s).c_str(), fmt_rate(s.rate_15m).c_str());
-  logf(kStrong, "shares found %llu · accepted %llu · rejected %llu · unanswered %llu · dropped %llu · difficulty %s",
+  log_line(kStrong, "shares found %llu · accepted %llu · rejected %llu · unanswered %llu · dropped %llu · difficulty %s",
        static_cast<unsigned long long>(s.found), static_cast<unsigned long long>(s.accepted),
        static_cast<unsigned long long>(s.rejected), static_cast<unsigned long long>(s.unanswered),
        static_cast<unsigned long long>(s.dropped), fmt_diff(s.difficulty).c_str());
@@ -35,7 +35,7 @@ void report_summary(const Snapshot& s) {
 
 }  // namespace
 
-void KeyCommands::announce() { logf(kMuted, "keys: h thread rates · p pause · r resume · s summary"); }
+void KeyCommands::announce() { log_line(kMuted, "keys: h thread rates · p pause · r resume · s summary"); }
 
 void KeyCommands::run(char key) {
   switch (key) {
@@ -46,10 +46,10 @@ void KeyCommands::run(char key) {
       if (paused_ == (key == 'p')) break;
       paused_ = key == 'p';
       pause_(paused_);
-      logf(kMuted, "%s", paused_ ? "paused, the pool connection stays up: r resumes" : "resumed");
+      log_line(kMuted, "%s", paused_ ? "paused, the pool connection stays up: r resumes" : "resumed");
       break;
     default: announce();
   }
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -6,7 +6,7 @@
 
 #include "app/api_snapshot.h"
 
-namespace ilvo {
+namespace tlm {
 
 class KeyCommands {
  public:
@@ -26,4 +26,4 @@ class KeyCommands {
   bool paused_ = false;
 };
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -87,4 +87,4 @@ void Keyboard::read_keys() {
   }
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -6,7 +6,7 @@
 #include <functional>
 #include <thread>
 
-namespace ilvo {
+namespace tlm {
 
 class Keyboard {
  public:
@@ -32,4 +32,4 @@ class Keyboard {
   int wake_[2] = {-1, -1};  // a pipe whose write end ends read_keys
 };
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -4,15 +4,15 @@
 
 #include "app/console.h"
 
-namespace ilvo {
+namespace tlm {
 
 void LineLimiter::show_counts() {
   if (repeated_ > 0) {
-    logf(last_color_, "%s (repeated %llu times)", last_.c_str(), static_cast<unsigned long long>(repeated_));
+    log_line(last_color_, "%s (repeated %llu times)", last_.c_str(), static_cast<unsigned long long>(repeated_));
     repeated_ = 0;
   }
   if (over_budget_ > 0) {
-    logf(kMuted, "%llu more lines from the pool not shown", static_cast<unsigned long long>(over_budget_));
+    log_line(kMuted, "%llu more lines from the pool not shown", static_cast<unsigned long long>(over_budget_));
     over_budget_ = 0;
   }
 }
@@ -38,7 +38,7 @@ void LineLimiter::log(const char* color, const std::string& text, bool fold_repe
   }
   budget_ -= 1;
   show_counts();
-  logf(color, "%s", text.c_str());
+  log_line(color, "%s", text.c_str());
   shown_at_ = now;
   last_ = text;
   last_color_ = color;
@@ -49,4 +49,4 @@ LineLimiter& pool_lines() {
   return limiter;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

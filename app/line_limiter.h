@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-namespace ilvo {
+namespace tlm {
 
 // Logs lines with a budget of a few per second. A line equal to the last one
 // shown is counted instead of shown, and the count follows as "(repeated N
@@ -42,4 +42,4 @@ class LineLimiter {
 // The one limiter for every line a pool can cause.
 LineLimiter& pool_lines();
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-using namespace ilvo;
+using namespace tlm;
 
 namespace {
 

@@ -3,15 +3,15 @@
 #include "app/console.h"
 #include "app/options.h"
 
-namespace ilvo {
+namespace tlm {
 
 bool Monitoring::start_api(const std::string& host, uint16_t port, const std::string& token) {
   std::string error;
   if (!api_.start(host, port, token, error)) {
-    logf(kBad, "api: %s", error.c_str());
+    log_line(kBad, "api: %s", error.c_str());
     return false;
   }
-  logf(kMuted, "api listening on %s", host_port(host, api_.port()).c_str());
+  log_line(kMuted, "api listening on %s", host_port(host, api_.port()).c_str());
   return true;
 }
 
@@ -31,4 +31,4 @@ void Monitoring::stop() {
   api_.stop();
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -14,7 +14,7 @@
 #include "app/keyboard.h"
 #include "app/thread_rates.h"
 
-namespace ilvo {
+namespace tlm {
 
 class Monitoring {
  public:
@@ -50,4 +50,4 @@ class Monitoring {
   Keyboard keyboard_;  // last, so it stops before what its commands use
 };
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -15,7 +15,7 @@
 #include "engine/engine.h"
 #include "stratum/fingerprint.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -305,4 +305,4 @@ std::string pool_user(const std::string& wallet, const std::string& rig_id) {
   return wallet + "." + rig_id;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

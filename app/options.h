@@ -8,7 +8,7 @@
 
 #include "stratum/fingerprint.h"
 
-namespace ilvo {
+namespace tlm {
 
 inline constexpr const char* kProgramName = "ilvo-varnel-tlm";
 inline constexpr const char* kDefaultHost = "pool.ilvo-varnel.io";
@@ -70,4 +70,4 @@ int32_t effective_threads(int32_t threads);
 // its worker (contains a dot) or there is no rig id.
 std::string pool_user(const std::string& wallet, const std::string& rig_id);
 
-}  // namespace ilvo
+}  // namespace tlm

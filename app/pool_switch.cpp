@@ -4,7 +4,7 @@
 #include "app/handlers.h"
 #include "app/threads.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -83,7 +83,7 @@ void PoolSwitch::step() {
 
 void PoolSwitch::switch_to(size_t pool, const std::string& reason) {
   probe_.stop();
-  logf(kStrong, "switching from %s to %s: %s", host_port(pools_[session_].host, pools_[session_].port).c_str(),
+  log_line(kStrong, "switching from %s to %s: %s", host_port(pools_[session_].host, pools_[session_].port).c_str(),
        host_port(pools_[pool].host, pools_[pool].port).c_str(), reason.c_str());
   restart_([&] {
     config_.host = pools_[pool].host;
@@ -102,4 +102,4 @@ void PoolSwitch::start_probe() {
   start_without_stop_signals([&] { probe_.start(probe); });
 }
 
-}  // namespace ilvo
+}  // namespace tlm

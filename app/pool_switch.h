@@ -12,7 +12,7 @@
 #include "stratum/failover.h"
 #include "stratum/stratum.h"
 
-namespace ilvo {
+namespace tlm {
 
 class PoolSwitch {
  public:
@@ -52,4 +52,4 @@ class PoolSwitch {
   tlm::Stratum probe_;
 };
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -67,4 +67,4 @@ bool is_printable(const std::string& text) {
   return true;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

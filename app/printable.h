@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace ilvo {
+namespace tlm {
 
 // `text` with every byte that could drive the terminal written as \xNN: C0 controls,
 // DEL, the UTF-8 encodings of C1 controls (U+0080..U+009F) and every byte that is
@@ -13,4 +13,4 @@ std::string printable(const std::string& text);
 // True when printable() would leave `text` as it is.
 bool is_printable(const std::string& text);
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -25,7 +25,7 @@
 #include "miner/target.h"
 #include "stratum/stratum.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -57,18 +57,18 @@ Snapshot fixed_figures(const Options& opts) {
 
 int run(Options opts) {
   if (vh_missing_instructions() != nullptr) {
-    logf(kBad, "this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported");
+    log_line(kBad, "this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported");
     return 1;
   }
   tlm_engine_global_init();
   if (!opts.kernel.empty()) {
     if (const char* refusal = tlm_engine_use(opts.kernel.c_str())) {
-      logf(kBad, "%s", refusal);
+      log_line(kBad, "%s", refusal);
       return 1;
     }
   }
   if (tlm_engine_selftest(opts.lanes) != 0) {
-    logf(kBad, "self-test failed on this CPU: hashes would be wrong, stopping");
+    log_line(kBad, "self-test failed on this CPU: hashes would be wrong, stopping");
     return 1;
   }
   opts.threads = effective_threads(opts.threads);
@@ -87,12 +87,12 @@ int run(Options opts) {
   // impossible to stop.
   const sigset_t stop = stop_signals();
   pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
-  logf(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
+  log_line(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
        static_cast<unsigned>(opts.port), user.c_str(), opts.threads);
-  logf(kMuted, "cpu %s · kernel %s · %d lanes · %d threads", cpu_model().c_str(), tlm_engine_choice(), opts.lanes,
+  log_line(kMuted, "cpu %s · kernel %s · %d lanes · %d threads", cpu_model().c_str(), tlm_engine_choice(), opts.lanes,
        opts.threads);
   if (opts.tls_insecure && !opts.tls_fingerprint) {
-    logf(kBad, "--tls-insecure: TLS pools are not checked, anyone on the way can pose as the pool");
+    log_line(kBad, "--tls-insecure: TLS pools are not checked, anyone on the way can pose as the pool");
   }
 
   Monitoring monitoring(fixed_figures(opts));
@@ -152,7 +152,7 @@ int run(Options opts) {
   bool started = false;
   start_without_stop_signals([&] { started = miner.start(opts.threads, opts.lanes); });
   if (!started) {
-    logf(kBad, "cannot start %d mining threads: the system refused one, stopping", opts.threads);
+    log_line(kBad, "cannot start %d mining threads: the system refused one, stopping", opts.threads);
     return 1;
   }
 
@@ -201,10 +201,10 @@ int run(Options opts) {
   const double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   report_exit_summary(uptime, uptime > 0 ? static_cast<double>(miner.hashes()) / uptime : 0.0, miner.found(),
                       stratum.counts());
-  logf(kMuted, "stopping");
+  log_line(kMuted, "stopping");
   // Enough for any reader that is reading; one that is not must not hold the exit.
   flush_log(std::chrono::milliseconds(300));
   return 0;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -4,11 +4,11 @@
 
 #include "app/options.h"
 
-namespace ilvo {
+namespace tlm {
 
 // Checks the processor, tests the engine, starts the miner and the pool client and
 // runs until SIGINT, SIGTERM or SIGHUP. Returns the exit code: 0 after an orderly
 // stop, 1 when a TLS pool is asked for or the processor or the self-test fails.
 int run(Options opts);
 
-}  // namespace ilvo
+}  // namespace tlm

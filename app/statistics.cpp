@@ -14,7 +14,7 @@
 #include "app/printable.h"
 #include "app/product.h"
 
-namespace ilvo {
+namespace tlm {
 
 std::string write_stats_file(const std::string& path, double hashrate, uint64_t accepted, uint64_t rejected,
                              double uptime, int threads) {
@@ -57,16 +57,16 @@ void Statistics::step(double uptime, uint64_t hashes, uint64_t accepted, uint64_
     const std::string error =
         write_stats_file(stats_file_, mining ? rates_.rate_over(60) : 0.0, accepted, rejected, uptime, threads_);
     if (!error.empty() && !warned_)
-      logf(kBad, "cannot write the statistics file %s: %s", printable(stats_file_).c_str(), error.c_str());
+      log_line(kBad, "cannot write the statistics file %s: %s", printable(stats_file_).c_str(), error.c_str());
     warned_ = !error.empty();
   }
   if (ticks_ % 30 == 0 && !mining)
-    logf(kStrong, "speed: no pool connection · accepted %llu · rejected %llu", static_cast<unsigned long long>(accepted),
+    log_line(kStrong, "speed: no pool connection · accepted %llu · rejected %llu", static_cast<unsigned long long>(accepted),
          static_cast<unsigned long long>(rejected));
   else if (ticks_ % 30 == 0)
-    logf(kStrong, "speed 10s %s · 60s %s · 15m %s · accepted %llu · rejected %llu", fmt_rate(rates_.rate_over(10)).c_str(),
+    log_line(kStrong, "speed 10s %s · 60s %s · 15m %s · accepted %llu · rejected %llu", fmt_rate(rates_.rate_over(10)).c_str(),
          fmt_rate(rates_.rate_over(60)).c_str(), fmt_rate(rates_.rate_over(900)).c_str(),
          static_cast<unsigned long long>(accepted), static_cast<unsigned long long>(rejected));
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -7,7 +7,7 @@
 
 #include "app/hash_rate.h"
 
-namespace ilvo {
+namespace tlm {
 
 // Writes the one-line statistics JSON to `path` through a temporary file of a
 // fresh name in the same directory (created exclusively, so no link or special
@@ -38,4 +38,4 @@ class Statistics {
   bool warned_ = false;
 };
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 constexpr double kWindow = 10.0;
@@ -23,4 +23,4 @@ std::vector<double> ThreadRates::rates() const {
   return out;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace ilvo {
+namespace tlm {
 
 class ThreadRates {
  public:
@@ -22,4 +22,4 @@ class ThreadRates {
   std::deque<std::pair<double, std::vector<uint64_t>>> samples_;  // oldest first
 };
 
-}  // namespace ilvo
+}  // namespace tlm

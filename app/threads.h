@@ -4,7 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
-namespace ilvo {
+namespace tlm {
 
 // SIGINT, SIGTERM and SIGHUP.
 inline sigset_t stop_signals() {
@@ -29,4 +29,4 @@ void start_without_stop_signals(Start start) {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-}  // namespace ilvo
+}  // namespace tlm

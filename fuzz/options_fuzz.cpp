@@ -25,16 +25,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   argv.push_back(nullptr);
   const int argc = static_cast<int>(args.size());
 
-  ilvo::prescan_color(argc, argv.data());
-  ilvo::Options opts;
-  const ilvo::ParseResult result = ilvo::parse(argc, argv.data(), opts);
-  if (result == ilvo::ParseResult::kRun) {
-    const int32_t lanes = ilvo::effective_lanes(opts.lanes);
-    if (lanes < 1 || lanes > 64 || ilvo::effective_threads(opts.threads) < 1 || opts.wallet.empty() ||
+  tlm::prescan_color(argc, argv.data());
+  tlm::Options opts;
+  const tlm::ParseResult result = tlm::parse(argc, argv.data(), opts);
+  if (result == tlm::ParseResult::kRun) {
+    const int32_t lanes = tlm::effective_lanes(opts.lanes);
+    if (lanes < 1 || lanes > 64 || tlm::effective_threads(opts.threads) < 1 || opts.wallet.empty() ||
         opts.host.empty() || opts.port == 0) {
       __builtin_trap();
     }
-    ilvo::pool_user(opts.wallet, opts.rig_id);
+    tlm::pool_user(opts.wallet, opts.rig_id);
   }
   return 0;
 }

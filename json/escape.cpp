@@ -1,6 +1,6 @@
 #include "json/json.h"
 
-namespace ilvo {
+namespace tlm {
 
 std::string json_escape(const std::string& s) {
   static const char kDigits[] = "0123456789abcdef";
@@ -27,4 +27,4 @@ std::string json_escape(const std::string& s) {
   return out;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace ilvo {
+namespace tlm {
 
 class Json {
  public:
@@ -50,4 +50,4 @@ class Json {
 // passes unchanged.
 std::string json_escape(const std::string& s);
 
-}  // namespace ilvo
+}  // namespace tlm

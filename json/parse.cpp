@@ -1,4 +1,4 @@
-// Recursive-descent parser for ilvo::Json. Nesting is capped at 32 levels so a
+// Recursive-descent parser for tlm::Json. Nesting is capped at 32 levels so a
 // hostile line cannot exhaust the stack, and the number of values at 4096 so a
 // line of a mebibyte cannot become a tree fifty times its size.
 #include <cstdlib>
@@ -6,7 +6,7 @@
 
 #include "json/json.h"
 
-namespace ilvo {
+namespace tlm {
 
 namespace {
 
@@ -249,4 +249,4 @@ bool Json::parse(const std::string& text, Json& out) {
   return parser.at_end();
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -1,6 +1,6 @@
 #include "json/json.h"
 
-namespace ilvo {
+namespace tlm {
 
 Json::Json() = default;
 Json::Json(const Json&) = default;
@@ -27,4 +27,4 @@ double Json::num(const std::string& key, double def) const {
   return v != nullptr && v->type == Number ? v->number : def;
 }
 
-}  // namespace ilvo
+}  // namespace tlm

@@ -10,7 +10,7 @@ namespace tlm {
 
 namespace {
 
-using ilvo::Json;
+using tlm::Json;
 
 // A parameter's text; anything but a JSON string reads as empty.
 const std::string& text_of(const Json& v) {
@@ -31,12 +31,12 @@ bool to_id(double d, uint64_t& id) {
 }  // namespace
 
 std::string Stratum::subscribe_request() const {
-  return "{\"id\":1,\"method\":\"mining.subscribe\",\"params\":[\"" + ilvo::json_escape(agent) + "\"]}";
+  return "{\"id\":1,\"method\":\"mining.subscribe\",\"params\":[\"" + tlm::json_escape(agent) + "\"]}";
 }
 
 std::string Stratum::authorize_request() const {
-  return "{\"id\":2,\"method\":\"mining.authorize\",\"params\":[\"" + ilvo::json_escape(user) + "\",\"" +
-         ilvo::json_escape(password) + "\"]}";
+  return "{\"id\":2,\"method\":\"mining.authorize\",\"params\":[\"" + tlm::json_escape(user) + "\",\"" +
+         tlm::json_escape(password) + "\"]}";
 }
 
 void Stratum::handle(const std::string& line) {

@@ -22,7 +22,7 @@
 #include "stratum/tls_transport.h"
 #include "stratum/transport.h"
 
-namespace ilvo {
+namespace tlm {
 class Json;
 }
 
@@ -144,10 +144,10 @@ class Stratum : public ShareSink {
   // Counts a line that is not a JSON object and reports the count now and then.
   void count_unreadable();
   // Per-message parts of handle; `params` may be null.
-  void set_target(const ilvo::Json* params);
-  void notify(const ilvo::Json* params);
-  void reply(const ilvo::Json& root);
-  void share_result(uint64_t id, const ilvo::Json* result, const ilvo::Json* error, const std::string& error_text);
+  void set_target(const tlm::Json* params);
+  void notify(const tlm::Json* params);
+  void reply(const tlm::Json& root);
+  void share_result(uint64_t id, const tlm::Json* result, const tlm::Json* error, const std::string& error_text);
   void ignore_reply();
   // Hands the job to on_work once job, target and nonce prefix are all known.
   void publish();

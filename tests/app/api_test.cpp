@@ -13,7 +13,7 @@ using testing_support::http_exchange;
 using testing_support::http_status;
 
 // The pool's name has characters both renderings must escape.
-ilvo::Snapshot figures() {
+tlm::Snapshot figures() {
   return {.version = "1.1.0", .uptime_s = 3725.4, .pool = "we\"ird\\pool:3352", .connected = true,
           .kernel = "avx", .lanes = 32, .threads = 2, .rate_10s = 1234.5678, .rate_60s = 1200,
           .rate_15m = 1100.25, .thread_rates = {617.3, 617.274}, .hashes = 4444444, .found = 7,
@@ -21,14 +21,14 @@ ilvo::Snapshot figures() {
 }
 
 TEST(Api, SummaryAndMetricsRenderings) {
-  EXPECT_EQ(ilvo::render_summary(figures()),
+  EXPECT_EQ(tlm::render_summary(figures()),
             R"({"version":"1.1.0","uptime_s":3725,)"
             R"("pool":{"address":"we\"ird\\pool:3352","connected":true,"tls":false},"kernel":"avx","lanes":32,)"
             R"("threads":2,"hashrate":{"10s":1234.57,"60s":1200,"15m":1100.25,"threads":[617.3,617.27]},)"
             R"("hashes":4444444,"shares":{"found":7,"accepted":5,"rejected":1,"unanswered":1,"dropped":0},)"
             R"("difficulty":0.015625,"last_share_time":1765000000})"
             "\n");
-  EXPECT_EQ(ilvo::render_metrics(figures()),
+  EXPECT_EQ(tlm::render_metrics(figures()),
             "# HELP tlm_info Miner version, current pool and hash kernel.\n"
             "# TYPE tlm_info gauge\n"
             "tlm_info{version=\"1.1.0\",pool=\"we\\\"ird\\\\pool:3352\",kernel=\"avx\"} 1\n"
@@ -85,9 +85,9 @@ TEST(Api, SummaryAndMetricsRenderings) {
 // The process-level session checks a request without the token, a slow one, one
 // far over the size limit and the figures served; these are the near misses.
 TEST(Api, RefusesTokensThatAlmostMatchAndUnknownPaths) {
-  ilvo::PublishedSnapshot published;
+  tlm::PublishedSnapshot published;
   published.publish(figures());
-  ilvo::ApiServer api(published);
+  tlm::ApiServer api(published);
   std::string error;
   ASSERT_TRUE(api.start("127.0.0.1", 0, "s3cret", error)) << error;
   const auto status = [&](const std::string& path, const std::string& authorization) {
@@ -104,9 +104,9 @@ TEST(Api, RefusesTokensThatAlmostMatchAndUnknownPaths) {
 
 TEST(Api, LoopbackHosts) {
   for (const char* host : {"localhost", "127.0.0.1", "127.8.9.10", "::1"})
-    EXPECT_TRUE(ilvo::is_loopback_host(host)) << host;
+    EXPECT_TRUE(tlm::is_loopback_host(host)) << host;
   for (const char* host : {"0.0.0.0", "::", "10.0.0.1", "128.0.0.1", "::ffff:127.0.0.1", "example.org", ""})
-    EXPECT_FALSE(ilvo::is_loopback_host(host)) << host;
+    EXPECT_FALSE(tlm::is_loopback_host(host)) << host;
 }
 
 }  // namespace

@@ -12,13 +12,13 @@
 
 namespace {
 
-using namespace ilvo;
+using namespace tlm;
 
 TEST(Console, ColouredLinesEvenWhenRedirectedAndCutAt1023Bytes) {
   g_color = true;
   const std::string out = testing_support::log_of([] {
-    logf(kBad, "%s", "stopping");
-    logf(kStrong, "%s", std::string(3000, 'a').c_str());
+    log_line(kBad, "%s", "stopping");
+    log_line(kStrong, "%s", std::string(3000, 'a').c_str());
   });
   const std::string stamp = std::string(kMuted) + "[T]" + kReset + " ";
   EXPECT_EQ(out, stamp + kBad + "stopping" + kReset + "\n" + stamp + kStrong + std::string(1023, 'a') + kReset + "\n");

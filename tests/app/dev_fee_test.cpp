@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace ilvo;
+using namespace tlm;
 
 TEST(DevFee, OneConnectedMinuteFrom5940sInEvery6000sAtMostThree) {
   std::vector<bool> switches;  // true: to the fee wallet

@@ -12,21 +12,21 @@
 
 namespace {
 
-using ilvo::Options;
-using ilvo::ParseResult;
+using tlm::Options;
+using tlm::ParseResult;
 
 ParseResult parse(std::vector<const char*> args, Options& opts) {
   args.insert(args.begin(), "ilvo-varnel-tlm");
-  return ilvo::parse(static_cast<int>(args.size()), args.data(), opts);
+  return tlm::parse(static_cast<int>(args.size()), args.data(), opts);
 }
 
 TEST(Options, DefaultsLoginAndValuesThatLookLikeOptions) {
   Options opts;
   ASSERT_EQ(parse({"-u", "-w", "-w", "--no-color"}, opts), ParseResult::kRun);
-  EXPECT_EQ(ilvo::host_port(opts.host, opts.port), "pool.ilvo-varnel.io:3352");
+  EXPECT_EQ(tlm::host_port(opts.host, opts.port), "pool.ilvo-varnel.io:3352");
   EXPECT_EQ(opts.password, "x");
-  EXPECT_EQ(ilvo::pool_user(opts.wallet, opts.rig_id), "-w.--no-color");
-  EXPECT_EQ(ilvo::pool_user("ADDR.rigA", "rig1"), "ADDR.rigA");
+  EXPECT_EQ(tlm::pool_user(opts.wallet, opts.rig_id), "-w.--no-color");
+  EXPECT_EQ(tlm::pool_user("ADDR.rigA", "rig1"), "ADDR.rigA");
 }
 
 TEST(Options, ThreadsUpToFourTimesTheCpusAndLanes1To64) {
@@ -47,7 +47,7 @@ TEST(Options, ThreadsUpToFourTimesTheCpusAndLanes1To64) {
     std::vector<const char*> args = c.args;
     args.insert(args.end(), {"-u", "W"});
     ASSERT_EQ(parse(args, opts), ParseResult::kRun);
-    EXPECT_EQ(ilvo::effective_threads(opts.threads), c.threads);
+    EXPECT_EQ(tlm::effective_threads(opts.threads), c.threads);
     EXPECT_EQ(opts.lanes, c.lanes);
   }
   Options opts;
@@ -71,18 +71,18 @@ TEST(Options, PoolAndBackupPoolAddresses) {
     ASSERT_EQ(parse({"-u", "W", "-o", c.value, "--backup-pool", "first:1", "--backup-pool", c.value}, opts),
               ParseResult::kRun);
     ASSERT_EQ(opts.backup_pools.size(), 2u);
-    EXPECT_EQ(ilvo::host_port(opts.backup_pools[0].host, opts.backup_pools[0].port), "first:1");
-    for (const auto& [host, port, tls] : {ilvo::PoolAddress{opts.host, opts.port, opts.tls}, opts.backup_pools[1]}) {
-      EXPECT_EQ(ilvo::host_port(host, port), c.shown);
+    EXPECT_EQ(tlm::host_port(opts.backup_pools[0].host, opts.backup_pools[0].port), "first:1");
+    for (const auto& [host, port, tls] : {tlm::PoolAddress{opts.host, opts.port, opts.tls}, opts.backup_pools[1]}) {
+      EXPECT_EQ(tlm::host_port(host, port), c.shown);
       EXPECT_EQ(tls, c.tls) << c.value;
     }
   }
 }
 
 TEST(Options, EveryKindOfConfigValueBecomesItsArguments) {
-  ilvo::ConfigArgs c;
+  tlm::ConfigArgs c;
   std::string error;
-  ASSERT_TRUE(ilvo::config_to_args(R"({"wallet": "W.rig", "threads": 4, "no-color": true, "tls-insecure": false,
+  ASSERT_TRUE(tlm::config_to_args(R"({"wallet": "W.rig", "threads": 4, "no-color": true, "tls-insecure": false,
       "backup-pool": ["b1:1", "b2:2"], "// note": "ignored", "rig-id": "-w"})",
                                    c, error))
       << error;

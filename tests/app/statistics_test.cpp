@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace ilvo;
+using namespace tlm;
 
 TEST(HashRate, WindowsReachBackToTheOldestSampleInsideAndKeep900Seconds) {
   HashRate r;

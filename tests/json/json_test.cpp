@@ -10,7 +10,7 @@
 
 namespace {
 
-using ilvo::Json;
+using tlm::Json;
 
 bool parses(const std::string& text) {
   Json v;
@@ -95,10 +95,10 @@ TEST(JsonParse, StringEscapesAndSurrogates) {
 }
 
 TEST(JsonEscape, EscapesQuoteBackslashAndControlBytesOnly) {
-  EXPECT_EQ(ilvo::json_escape("\"\\\x01"), "\\\"\\\\\\u0001");
-  EXPECT_EQ(ilvo::json_escape("\t\n\r\b\f\x1f"), "\\t\\n\\r\\u0008\\u000c\\u001f");
-  EXPECT_EQ(ilvo::json_escape(std::string(1, '\0')), "\\u0000");
-  EXPECT_EQ(ilvo::json_escape("a/b \x7f \xC3\xA9"), "a/b \x7f \xC3\xA9");
+  EXPECT_EQ(tlm::json_escape("\"\\\x01"), "\\\"\\\\\\u0001");
+  EXPECT_EQ(tlm::json_escape("\t\n\r\b\f\x1f"), "\\t\\n\\r\\u0008\\u000c\\u001f");
+  EXPECT_EQ(tlm::json_escape(std::string(1, '\0')), "\\u0000");
+  EXPECT_EQ(tlm::json_escape("a/b \x7f \xC3\xA9"), "a/b \x7f \xC3\xA9");
 }
 
 }  // namespace

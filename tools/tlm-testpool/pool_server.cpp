@@ -28,7 +28,7 @@ namespace testpool {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using ilvo::Json;
+using tlm::Json;
 
 constexpr size_t kMaxConnections = 256;
 constexpr size_t kMaxLine = 65536;          // a submit is under 3 KiB
@@ -48,12 +48,12 @@ void log_line(const char* fmt, ...) {
 }
 
 // Untrusted text (worker names, job ids) printed on one line.
-std::string printable(const std::string& s) { return ilvo::json_escape(s); }
+std::string printable(const std::string& s) { return tlm::json_escape(s); }
 
 // The request's id as JSON text for the reply.
 std::string id_text(const Json* id) {
   if (id == nullptr) return "null";
-  if (id->type == Json::String) return "\"" + ilvo::json_escape(id->text) + "\"";
+  if (id->type == Json::String) return "\"" + tlm::json_escape(id->text) + "\"";
   if (id->type != Json::Number || !std::isfinite(id->number)) return "null";
   char buf[32];
   if (id->number == std::floor(id->number) && std::fabs(id->number) < 9007199254740992.0) {
@@ -66,7 +66,7 @@ std::string id_text(const Json* id) {
 
 std::string error_reply(const std::string& id, int code, const std::string& reason) {
   return "{\"id\":" + id + ",\"result\":null,\"error\":[" + std::to_string(code) + ",\"" +
-         ilvo::json_escape(reason) + "\",null]}";
+         tlm::json_escape(reason) + "\",null]}";
 }
 
 const std::string& text_of(const Json& v) {
@@ -317,7 +317,7 @@ void PoolServer::on_authorize(Connection& c, const std::string& id, const Json* 
   const unsigned long long n = c.number;
   if (!options_.refuse_login.empty()) {
     log_line("login refused %llu worker \"%s\"", n, printable(c.worker).c_str());
-    send(c, "{\"id\":" + id + ",\"result\":false,\"error\":[24,\"" + ilvo::json_escape(options_.refuse_login) +
+    send(c, "{\"id\":" + id + ",\"result\":false,\"error\":[24,\"" + tlm::json_escape(options_.refuse_login) +
                 "\",null]}");
     return;
   }

@@ -16,7 +16,7 @@
 #include "tools/tlm-testpool/summary.h"
 #include "tools/tlm-testpool/tls_server.h"
 
-namespace ilvo {
+namespace tlm {
 class Json;
 }
 
@@ -52,8 +52,8 @@ class PoolServer {
   void read_from(Connection& c);
   void handle_line(Connection& c, const std::string& line);
   void on_subscribe(Connection& c, const std::string& id);
-  void on_authorize(Connection& c, const std::string& id, const ilvo::Json* params);
-  void on_submit(Connection& c, const std::string& id, const ilvo::Json* params);
+  void on_authorize(Connection& c, const std::string& id, const tlm::Json* params);
+  void on_submit(Connection& c, const std::string& id, const tlm::Json* params);
   void new_job();
   void retarget();
   // Queues one line (a line feed is added), applying the fault modes.

@@ -24,13 +24,13 @@ std::string Summary::to_json() const {
     accepted += w.accepted;
     rejected += w.rejected;
     if (!list.empty()) list += ',';
-    list += "\"" + ilvo::json_escape(name) + "\":{\"accepted\":" + std::to_string(w.accepted) +
+    list += "\"" + tlm::json_escape(name) + "\":{\"accepted\":" + std::to_string(w.accepted) +
             ",\"rejected\":" + std::to_string(w.rejected) + ",\"reasons\":{";
     bool first = true;
     for (const auto& [reason, n] : w.reasons) {
       if (!first) list += ',';
       first = false;
-      list += "\"" + ilvo::json_escape(reason) + "\":" + std::to_string(n);
+      list += "\"" + tlm::json_escape(reason) + "\":" + std::to_string(n);
     }
     list += "}}";
   }
