@@ -6,13 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <memory>
 #include <fstream>
-#include <sstream>
+#include <memory>
 
 #include "tests/process/session.h"
 #include "tests/support/loopback_server.h"
@@ -24,21 +20,10 @@ namespace {
 using testing_support::LoopbackPeer;
 using testing_support::LoopbackServer;
 
-// The miner with `prepare` run in it before it starts (to close or redirect its
-// standard descriptors); nothing here reads its output.
-std::unique_ptr<testing_support::Process> spawn(uint16_t port, std::function<void()> prepare) {
-  testing_support::Launch launch{{TLM_FAST_MINER_BINARY, "-o", "127.0.0.1:" + std::to_string(port), "-u", "W",
-                                  "-t", "1", "--no-color"}};
-  launch.prepare = std::move(prepare);
-  return std::make_unique<testing_support::Process>(launch);
-}
-
-// Sends `sig` and expects an exit with code 0 within the promised time.
-void expect_prompt_stop(testing_support::Process& p, int sig) {
-  const auto sent = Clock::now();
-  p.signal(sig);
-  EXPECT_EQ(p.wait(20000), 0);
-  EXPECT_LT(std::chrono::duration<double>(Clock::now() - sent).count(), kStopSeconds);
+void expect_prompt_stop(Miner& m, int sig) {
+  double seconds = 0;
+  EXPECT_EQ(m.stop(sig, &seconds), 0);
+  EXPECT_LT(seconds, kStopSeconds);
 }
 
 // Reads the subscribe and authorize lines of a new session.
@@ -111,11 +96,11 @@ TEST(HostileInput, BlockedOutputAndClosedDescriptorsNeitherStopNorMisdirectTheMi
   LoopbackServer server;
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  const auto blocked = spawn(server.port(), [&] { dup2(out[1], 1); });
+  Miner blocked(server.port(), {}, "127.0.0.1", false, [&] { dup2(out[1], 1); });
   close(out[1]);
   LoopbackPeer blocked_pool = accept_session(server);
   // A second opening of the pipe, non-blocking for the test alone.
-  const int filler = open(("/proc/" + std::to_string(blocked->pid()) + "/fd/1").c_str(), O_WRONLY | O_NONBLOCK);
+  const int filler = open(("/proc/" + std::to_string(blocked.pid()) + "/fd/1").c_str(), O_WRONLY | O_NONBLOCK);
   ASSERT_GE(filler, 0);
   const std::string block(4096, 'x');
   while (write(filler, block.data(), block.size()) > 0 || errno == EINTR) {
@@ -124,7 +109,7 @@ TEST(HostileInput, BlockedOutputAndClosedDescriptorsNeitherStopNorMisdirectTheMi
   blocked_pool.send("{\"id\":2,\"result\":true,\"error\":null}\n" + std::string(2000, '\n') + "junk\n");
 
   // Started with 0, 1 and 2 closed: the socket must not become standard output.
-  const auto closed = spawn(server.port(), [] {
+  Miner closed(server.port(), {}, "127.0.0.1", false, [] {
     for (int fd = 0; fd <= 2; ++fd) close(fd);
   });
   std::string subscribe;
@@ -133,8 +118,8 @@ TEST(HostileInput, BlockedOutputAndClosedDescriptorsNeitherStopNorMisdirectTheMi
   closed_pool.send("{\"id\":2,\"result\":true,\"error\":null}\n");
   EXPECT_EQ(closed_pool.read_all(1500), "") << "a log line reached the pool";
 
-  expect_prompt_stop(*blocked, SIGTERM);
-  expect_prompt_stop(*closed, SIGINT);
+  expect_prompt_stop(blocked, SIGTERM);
+  expect_prompt_stop(closed, SIGINT);
   close(out[0]);
 }
 
@@ -174,9 +159,7 @@ TEST(HostileInput, StatisticsFileNeverWritesThroughLinksOrIntoSpecialFiles) {
       ASSERT_TRUE(m.until([&] { return read_file(cases[i].path).rfind("{\"hashrate_hs\":0,", 0) == 0; }, 20000))
           << m.log_text();
     }
-    double seconds = 0;
-    EXPECT_EQ(m.stop(SIGTERM, &seconds), 0);
-    EXPECT_LT(seconds, kStopSeconds);
+    expect_prompt_stop(m, SIGTERM);
     EXPECT_EQ(file_type(cases[i].path), cases[i].type_after);
   }
   EXPECT_EQ(read_file(victim), "precious");

@@ -79,16 +79,16 @@ std::string Pool::stop_and_summarize() {
   return read_file(dir_.path + "/summary.json");
 }
 
-Miner::Miner(uint16_t port, std::vector<std::string> extra, const std::string& host, bool terminal)
+Miner::Miner(uint16_t port, std::vector<std::string> extra, const std::string& host, bool terminal,
+             std::function<void()> prepare)
     : child_([&] {
         testing_support::Launch launch{{TLM_FAST_MINER_BINARY, "-o", host + ":" + std::to_string(port), "-u",
                                         "RFaultTestWallet", "-t", "1", "--no-color"}};
         launch.argv.insert(launch.argv.end(), extra.begin(), extra.end());
         launch.terminal = terminal;
+        launch.prepare = std::move(prepare);
         return launch;
       }()) {}
-
-Miner::~Miner() = default;
 
 bool Miner::read_one(int timeout_ms) {
   std::string line, message;

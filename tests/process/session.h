@@ -75,12 +75,11 @@ struct LogLine {
 
 // The miner built with short time-outs (see CMakeLists.txt), one mining thread
 // unless `extra` says otherwise, no colours; in a terminal of its own when
-// `terminal` is set.
+// `terminal` is set, with `prepare` run in it before it starts.
 class Miner {
  public:
   Miner(uint16_t port, std::vector<std::string> extra = {}, const std::string& host = "127.0.0.1",
-        bool terminal = false);
-  ~Miner();
+        bool terminal = false, std::function<void()> prepare = {});
   Miner(const Miner&) = delete;
   Miner& operator=(const Miner&) = delete;
 
@@ -100,6 +99,7 @@ class Miner {
   // A field of /proc/PID/status in kB ("VmRSS", "VmHWM") or a count ("Threads").
   long status_field(const std::string& name) const;
 
+  pid_t pid() const { return child_.pid(); }
   // The terminal (see testing_support::Process).
   void press(char key) { child_.press(key); }
   termios terminal_mode() const { return child_.terminal_mode(); }
