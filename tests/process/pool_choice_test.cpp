@@ -1,32 +1,16 @@
 // The pool connection as people run it: a TLS pool with a pinned certificate, and
 // a backup pool taken while the first one is down and left when it is back.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "tests/process/session.h"
+#include "tests/support/loopback_server.h"
 
 namespace faults {
 namespace {
-
-// A loopback port nobody listens on, for a while.
-uint16_t unused_port() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(s, reinterpret_cast<sockaddr*>(&addr), len);
-  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(s);
-  return ntohs(addr.sin_port);
-}
 
 TEST(TlsPool, MinesWithThePinnedCertificateAndRefusesAnyOther) {
   Pool pool({"--tls", "--difficulty", share_difficulty()});
@@ -67,7 +51,7 @@ TEST(TlsPool, MinesWithThePinnedCertificateAndRefusesAnyOther) {
 TEST(BackupPools, MinesOnTheBackupWhileTheFirstPoolIsDownAndGoesBack) {
   Pool backup({"--difficulty", share_difficulty(), "--job-interval", "1"});
   ASSERT_NE(backup.port(), 0);
-  const uint16_t first_port = unused_port();
+  const uint16_t first_port = testing_support::LoopbackServer().port();  // nobody listens there, for a while
   const std::string first = "127.0.0.1:" + std::to_string(first_port);
   const std::string second = "127.0.0.1:" + std::to_string(backup.port());
   Miner miner(first_port, {"--backup-pool", "stratum+tcp://" + second});
