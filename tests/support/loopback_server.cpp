@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <utility>
 
 namespace testing_support {
 
@@ -34,18 +35,14 @@ LoopbackPeer connect_loopback(uint16_t port) {
 
 LoopbackPeer::~LoopbackPeer() { close(); }
 
-LoopbackPeer::LoopbackPeer(LoopbackPeer&& other) noexcept
-    : fd_(other.fd_), pending_(std::move(other.pending_)), eof_(other.eof_) {
-  other.fd_ = -1;
-}
+LoopbackPeer::LoopbackPeer(LoopbackPeer&& other) noexcept { *this = std::move(other); }
 
 LoopbackPeer& LoopbackPeer::operator=(LoopbackPeer&& other) noexcept {
   if (this != &other) {
     close();
-    fd_ = other.fd_;
+    fd_ = std::exchange(other.fd_, -1);
     pending_ = std::move(other.pending_);
     eof_ = other.eof_;
-    other.fd_ = -1;
   }
   return *this;
 }
