@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "engine/engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> args{"ilvo-varnel-tlm"};
@@ -29,9 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tlm::Options opts;
   const tlm::ParseResult result = tlm::parse(argc, argv.data(), opts);
   if (result == tlm::ParseResult::kRun) {
-    const int32_t lanes = tlm::effective_lanes(opts.lanes);
-    if (lanes < 1 || lanes > 64 || tlm::effective_threads(opts.threads) < 1 || opts.wallet.empty() ||
-        opts.host.empty() || opts.port == 0) {
+    if (opts.lanes != tlm_clamp_lanes(opts.lanes) || tlm::effective_threads(opts.threads) < 1 ||
+        opts.wallet.empty() || opts.host.empty() || opts.port == 0) {
       __builtin_trap();
     }
     tlm::pool_user(opts.wallet, opts.rig_id);
