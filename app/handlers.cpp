@@ -16,7 +16,7 @@ void JobReporter::report(const std::string& job_id, bool clean, double difficult
   last_difficulty_ = difficulty;
 }
 
-void report_share_result(const tlm::ShareResult& result, const tlm::ShareCounts& counts) {
+void report_share_result(const ShareResult& result, const ShareCounts& counts) {
   if (result.accepted) {
     log_line(kGood, "share accepted · %llu/%llu · %lld ms", static_cast<unsigned long long>(counts.accepted),
          static_cast<unsigned long long>(counts.accepted + counts.rejected),
@@ -28,7 +28,7 @@ void report_share_result(const tlm::ShareResult& result, const tlm::ShareCounts&
 
 void report_share_found(double difficulty) { log_line(kStrong, "share found · difficulty %s", fmt_diff(difficulty).c_str()); }
 
-void report_exit_summary(double uptime, double average_rate, uint64_t found, const tlm::ShareCounts& counts) {
+void report_exit_summary(double uptime, double average_rate, uint64_t found, const ShareCounts& counts) {
   const long long s = static_cast<long long>(uptime);
   log_line(kStrong,
        "uptime %lld:%02lld:%02lld · average %s · shares found %llu · sent %llu · accepted %llu · rejected %llu · "

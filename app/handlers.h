@@ -24,14 +24,14 @@ class JobReporter {
 };
 
 // Logs the pool's answer to a share; `counts` already include it.
-void report_share_result(const tlm::ShareResult& result, const tlm::ShareCounts& counts);
+void report_share_result(const ShareResult& result, const ShareCounts& counts);
 
 // Logs a share the miner confirmed with the difficulty its hash reached.
 void report_share_found(double difficulty);
 
 // Logs the one-line summary of a run: uptime, average rate and where the `found`
 // shares went.
-void report_exit_summary(double uptime, double average_rate, uint64_t found, const tlm::ShareCounts& counts);
+void report_exit_summary(double uptime, double average_rate, uint64_t found, const ShareCounts& counts);
 
 // Logs a status text of the pool client.
 void report_pool_message(const std::string& text);

@@ -171,8 +171,8 @@ bool set_pool(const char* option, const std::string& value, Options& opts) {
 }
 
 bool set_fingerprint(const char* text, Options& opts) {
-  tlm::Fingerprint fp;
-  if (!tlm::parse_fingerprint(text, fp)) {
+  Fingerprint fp;
+  if (!parse_fingerprint(text, fp)) {
     fprintf(stderr, "--tls-fingerprint %s: not a SHA-256 fingerprint (64 hex digits, colons allowed)\n", text);
     return false;
   }

@@ -33,7 +33,7 @@ struct Options {
   std::string kernel;  // a hash kernel to use instead of the widest this machine runs
   bool tls = false;  // stratum+ssl:// or stratum+tls://
   std::vector<PoolAddress> backup_pools;  // in order of preference
-  std::optional<tlm::Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show
+  std::optional<Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show
   bool tls_insecure = false;                        // accept any certificate
   std::string api_host;  // empty: no monitoring API
   uint16_t api_port = 0;  // 0: one the system picks

@@ -13,8 +13,8 @@ using Clock = std::chrono::steady_clock;
 // The fault tests build a second executable from this file with these set, so
 // that a failover and the way back take seconds; the program itself always uses
 // the full times.
-tlm::Failover::Timing default_timing() {
-  tlm::Failover::Timing t;
+Failover::Timing default_timing() {
+  Failover::Timing t;
 #ifdef TLM_TEST_JOB_WAIT_MS
   t.job_wait = std::chrono::milliseconds(TLM_TEST_JOB_WAIT_MS);
 #endif
@@ -26,12 +26,12 @@ tlm::Failover::Timing default_timing() {
 
 }  // namespace
 
-PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, tlm::Stratum::Config& config, Restart restart)
+PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, Stratum::Config& config, Restart restart)
     : pools_(std::move(pools)),
       config_(config),
       restart_(std::move(restart)),
       failover_(pools_.size(), Clock::now(), default_timing()) {
-  probe_.on_work = [this](const tlm::Work&) {
+  probe_.on_work = [this](const Work&) {
     std::lock_guard<std::mutex> lock(mutex_);
     failover_.probe_job();
   };
@@ -60,21 +60,21 @@ void PoolSwitch::job() {
 
 void PoolSwitch::step() {
   for (;;) {
-    tlm::Failover::Step s;
+    Failover::Step s;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       s = failover_.next(Clock::now());
     }
     switch (s.kind) {
-      case tlm::Failover::Step::kNone:
+      case Failover::Step::kNone:
         return;
-      case tlm::Failover::Step::kSwitch:
+      case Failover::Step::kSwitch:
         switch_to(s.pool, s.reason);
         break;
-      case tlm::Failover::Step::kStartProbe:
+      case Failover::Step::kStartProbe:
         start_probe();
         break;
-      case tlm::Failover::Step::kStopProbe:
+      case Failover::Step::kStopProbe:
         probe_.stop();
         break;
     }
@@ -95,7 +95,7 @@ void PoolSwitch::switch_to(size_t pool, const std::string& reason) {
 }
 
 void PoolSwitch::start_probe() {
-  tlm::Stratum::Config probe = config_;
+  Stratum::Config probe = config_;
   probe.host = pools_[0].host;
   probe.port = pools_[0].port;
   probe.tls = pools_[0].tls;

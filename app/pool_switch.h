@@ -1,5 +1,5 @@
 // The pool in use among the first pool and its backups: carries out what
-// tlm::Failover decides, and runs its probe of the first pool, a second client
+// Failover decides, and runs its probe of the first pool, a second client
 // that only watches for a job while mining goes on on a backup.
 #pragma once
 
@@ -23,7 +23,7 @@ class PoolSwitch {
   // `pools` holds the first pool, then the backups. `config` is the pool client's
   // configuration: a switch writes the pool's address into it inside `restart`.
   // The probe logs in with `config` as it is when the probe starts.
-  PoolSwitch(std::vector<PoolAddress> pools, tlm::Stratum::Config& config, Restart restart);
+  PoolSwitch(std::vector<PoolAddress> pools, Stratum::Config& config, Restart restart);
   ~PoolSwitch() { stop(); }
   PoolSwitch(const PoolSwitch&) = delete;
   PoolSwitch& operator=(const PoolSwitch&) = delete;
@@ -44,12 +44,12 @@ class PoolSwitch {
   void start_probe();
 
   const std::vector<PoolAddress> pools_;
-  tlm::Stratum::Config& config_;
+  Stratum::Config& config_;
   const Restart restart_;
   std::mutex mutex_;        // guards failover_ and session_
-  tlm::Failover failover_;  // its state is touched by three threads
+  Failover failover_;  // its state is touched by three threads
   size_t session_ = 0;      // pool of the client's current session
-  tlm::Stratum probe_;
+  Stratum probe_;
 };
 
 }  // namespace tlm

@@ -108,9 +108,9 @@ int run(Options opts) {
   std::atomic<double> difficulty{0};
   std::atomic<int64_t> last_share_time{0};
 
-  tlm::Stratum stratum;
-  tlm::Miner miner(&stratum);
-  tlm::Stratum::Config config;
+  Stratum stratum;
+  Miner miner(&stratum);
+  Stratum::Config config;
   config.host = opts.host;
   config.port = opts.port;
   config.user = user;
@@ -135,15 +135,15 @@ int run(Options opts) {
 
   JobReporter jobs;
   stratum.on_dial = [&](bool connected) { pool_switch.dialled(connected); };
-  stratum.on_work = [&](const tlm::Work& w) {
+  stratum.on_work = [&](const Work& w) {
     pool_switch.job();
     miner.set_work(w);
-    difficulty.store(tlm::share_difficulty(std::data(w.target)));
+    difficulty.store(share_difficulty(std::data(w.target)));
     jobs.report(w.job_id, w.clean, difficulty.load());
   };
   // Without a connection no share could be sent: the threads sleep.
   stratum.on_lost = [&] { miner.withdraw(); };
-  stratum.on_share = [&](const tlm::ShareResult& r) { report_share_result(r, stratum.counts()); };
+  stratum.on_share = [&](const ShareResult& r) { report_share_result(r, stratum.counts()); };
   stratum.on_message = report_pool_message;
   miner.on_found = [&](double reached) {
     last_share_time.store(time(nullptr));
@@ -170,7 +170,7 @@ int run(Options opts) {
         static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1e9;
     dev_fee.step(uptime, stratum.connected.load());
     pool_switch.step();
-    const tlm::ShareCounts counts = stratum.counts();
+    const ShareCounts counts = stratum.counts();
     stats.step(uptime, miner.hashes(), counts.accepted, counts.rejected, miner.has_work());
 
     Snapshot now = monitoring.fixed();

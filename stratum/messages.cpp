@@ -10,8 +10,6 @@ namespace tlm {
 
 namespace {
 
-using tlm::Json;
-
 // A parameter's text; anything but a JSON string reads as empty.
 const std::string& text_of(const Json& v) {
   static const std::string kEmpty;
@@ -31,12 +29,12 @@ bool to_id(double d, uint64_t& id) {
 }  // namespace
 
 std::string Stratum::subscribe_request() const {
-  return "{\"id\":1,\"method\":\"mining.subscribe\",\"params\":[\"" + tlm::json_escape(agent) + "\"]}";
+  return "{\"id\":1,\"method\":\"mining.subscribe\",\"params\":[\"" + json_escape(agent) + "\"]}";
 }
 
 std::string Stratum::authorize_request() const {
-  return "{\"id\":2,\"method\":\"mining.authorize\",\"params\":[\"" + tlm::json_escape(user) + "\",\"" +
-         tlm::json_escape(password) + "\"]}";
+  return "{\"id\":2,\"method\":\"mining.authorize\",\"params\":[\"" + json_escape(user) + "\",\"" +
+         json_escape(password) + "\"]}";
 }
 
 void Stratum::handle(const std::string& line) {

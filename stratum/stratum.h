@@ -23,10 +23,8 @@
 #include "stratum/transport.h"
 
 namespace tlm {
-class Json;
-}
 
-namespace tlm {
+class Json;
 
 // The pool's answer to one share.
 struct ShareResult {
@@ -144,10 +142,10 @@ class Stratum : public ShareSink {
   // Counts a line that is not a JSON object and reports the count now and then.
   void count_unreadable();
   // Per-message parts of handle; `params` may be null.
-  void set_target(const tlm::Json* params);
-  void notify(const tlm::Json* params);
-  void reply(const tlm::Json& root);
-  void share_result(uint64_t id, const tlm::Json* result, const tlm::Json* error, const std::string& error_text);
+  void set_target(const Json* params);
+  void notify(const Json* params);
+  void reply(const Json& root);
+  void share_result(uint64_t id, const Json* result, const Json* error, const std::string& error_text);
   void ignore_reply();
   // Hands the job to on_work once job, target and nonce prefix are all known.
   void publish();

@@ -10,13 +10,13 @@ void Stratum::submit(Share share) { queue.push(std::move(share)); }
 std::string Stratum::submit_request(uint64_t id, const Share& share) const {
   // The time text was checked to be hex when its job arrived; nonce and solution
   // are hex by construction: only the login and the job id need escaping.
-  return "{\"id\":" + std::to_string(id) + ",\"method\":\"mining.submit\",\"params\":[\"" + tlm::json_escape(user) +
-         "\",\"" + tlm::json_escape(share.job_id) + "\",\"" + share.ntime + "\",\"" +
+  return "{\"id\":" + std::to_string(id) + ",\"method\":\"mining.submit\",\"params\":[\"" + json_escape(user) +
+         "\",\"" + json_escape(share.job_id) + "\",\"" + share.ntime + "\",\"" +
          bin_to_hex(share.nonce.data(), share.nonce.size()) + "\",\"" +
          bin_to_hex(share.solution.data(), share.solution.size()) + "\"]}";
 }
 
-void Stratum::share_result(uint64_t id, const tlm::Json* result, const tlm::Json* error,
+void Stratum::share_result(uint64_t id, const Json* result, const Json* error,
                            const std::string& error_text) {
   const auto it = pending.find(id);
   if (it == pending.end()) {
@@ -27,8 +27,8 @@ void Stratum::share_result(uint64_t id, const tlm::Json* result, const tlm::Json
   r.round_trip = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - it->second);
   pending.erase(it);
   // An error other than null rejects the share, whatever the result says.
-  const bool error_given = error != nullptr && error->type != tlm::Json::Null;
-  r.accepted = result != nullptr && result->type == tlm::Json::Bool && result->boolean && !error_given;
+  const bool error_given = error != nullptr && error->type != Json::Null;
+  r.accepted = result != nullptr && result->type == Json::Bool && result->boolean && !error_given;
   r.reason = error_text;
   ++(r.accepted ? accepted : rejected);
   if (on_share) on_share(r);
