@@ -34,9 +34,9 @@ TEST(Reconnect, ConnectionsEndedByThePoolAreRedialledAfterThreeSeconds) {
     size_t ended;
     std::string why;  // logged once for each connection ended
   } cases[] = {
-      {{"--job-interval", "1", "--close-after", "7", "--garbage", "--retarget-interval", "0.7"}, 3, ""},
+      {{"--job-interval", "1", "--close-after", "7", "--garbage", "--retarget-interval", "0.7"}, 2, ""},
       {{"--silent"}, 2, "no data from the pool for 10 min, reconnecting"},
-      {{"--send-reconnect"}, 4, "pool asked to reconnect"},
+      {{"--send-reconnect"}, 2, "pool asked to reconnect"},
       {{"--overlong-line"}, 3, ""},
   };
   for (const auto& c : cases) {
