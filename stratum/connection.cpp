@@ -32,8 +32,8 @@ void sleep_for(std::chrono::milliseconds d) {
 }
 
 // The fault tests build a second executable from this file with these set, so
-// that silence, a refused login and unanswered shares are noticed in seconds; the
-// program itself always waits the full times.
+// that silence and a refused login are noticed in seconds; the program itself
+// always waits the full times.
 Stratum::Timing default_timing() {
   Stratum::Timing t;
 #ifdef TLM_TEST_SILENCE_MS
@@ -41,9 +41,6 @@ Stratum::Timing default_timing() {
 #endif
 #ifdef TLM_TEST_REFUSED_LOGIN_MS
   t.refused_login = std::chrono::milliseconds(TLM_TEST_REFUSED_LOGIN_MS);
-#endif
-#ifdef TLM_TEST_UNANSWERED_MS
-  t.unanswered = std::chrono::milliseconds(TLM_TEST_UNANSWERED_MS);
 #endif
   return t;
 }

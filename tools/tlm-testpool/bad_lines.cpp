@@ -45,7 +45,7 @@ const std::string kJunk[] = {
     "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]",
 };
 
-std::string hex(const uint8_t* p, size_t n) { return tlm::bin_to_hex(p, n); }
+using tlm::bin_to_hex;
 
 }  // namespace
 
@@ -53,19 +53,19 @@ const std::string& junk_line(size_t n) { return kJunk[n % std::size(kJunk)]; }
 
 std::vector<std::string> broken_notify_lines(const Job& job) {
   const uint8_t* h = job.header;
-  const std::string sol = hex(job.solution, sizeof job.solution);
+  const std::string sol = bin_to_hex(job.solution, sizeof job.solution);
   // The nine parameters as JSON texts, the job's own values to start with.
-  const std::vector<std::string> good = {"\"bad-" + job.id + "\"", "\"" + hex(h, 4) + "\"",
-                                         "\"" + hex(h + 4, 32) + "\"", "\"" + hex(h + 36, 32) + "\"",
-                                         "\"" + hex(h + 68, 32) + "\"", "\"" + job.ntime + "\"",
-                                         "\"" + hex(h + 104, 4) + "\"", "true",
+  const std::vector<std::string> good = {"\"bad-" + job.id + "\"", "\"" + bin_to_hex(h, 4) + "\"",
+                                         "\"" + bin_to_hex(h + 4, 32) + "\"", "\"" + bin_to_hex(h + 36, 32) + "\"",
+                                         "\"" + bin_to_hex(h + 68, 32) + "\"", "\"" + job.ntime + "\"",
+                                         "\"" + bin_to_hex(h + 104, 4) + "\"", "true",
                                          "\"" + sol + "\""};
   const std::pair<size_t, std::string> breaks[] = {
       {1, "\"0400010\""},                       // version one digit short
       {1, "4"},                                 // version not a string
-      {2, "\"" + hex(h + 4, 32) + "00\""},       // previous hash one byte long
-      {3, "\"" + hex(h + 36, 31) + "zz\""},      // merkle root with non-hex digits
-      {4, "\"" + hex(h + 68, 31) + "\""},        // sapling root one byte short
+      {2, "\"" + bin_to_hex(h + 4, 32) + "00\""},       // previous hash one byte long
+      {3, "\"" + bin_to_hex(h + 36, 31) + "zz\""},      // merkle root with non-hex digits
+      {4, "\"" + bin_to_hex(h + 68, 31) + "\""},        // sapling root one byte short
       {5, "\"" + job.ntime + "0\""},             // time of nine digits
       {6, "\"0f0f0f1\u00e9\""},                  // bits with a non-ASCII character
       {8, "\"" + sol + "0\""},                   // solution of odd length

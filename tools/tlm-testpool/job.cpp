@@ -23,7 +23,7 @@ void fill_random(uint8_t* p, size_t n, uint64_t& state) {
   for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(next_random(state));
 }
 
-std::string hex(const uint8_t* p, size_t n) { return tlm::bin_to_hex(p, n); }
+using tlm::bin_to_hex;
 
 }  // namespace
 
@@ -41,7 +41,7 @@ Job make_job(uint64_t number, uint32_t now) {
   for (int i = 0; i < 4; ++i) job.header[100 + i] = static_cast<uint8_t>(now >> (8 * i));
   const uint8_t bits[4] = {0x0f, 0x0f, 0x0f, 0x1b};
   memcpy(job.header + 104, bits, 4);
-  job.ntime = hex(job.header + 100, 4);
+  job.ntime = bin_to_hex(job.header + 100, 4);
 
   memset(job.solution, 0, sizeof job.solution);
   const uint8_t lead[6] = {0x07, 0x00, 0x00, 0x00, 0x06, 0x01};
@@ -52,9 +52,10 @@ Job make_job(uint64_t number, uint32_t now) {
 
 std::string notify_line(const Job& job) {
   const uint8_t* h = job.header;
-  return "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"" + job.id + "\",\"" + hex(h, 4) + "\",\"" +
-         hex(h + 4, 32) + "\",\"" + hex(h + 36, 32) + "\",\"" + hex(h + 68, 32) + "\",\"" + job.ntime + "\",\"" +
-         hex(h + 104, 4) + "\",true,\"" + hex(job.solution, sizeof job.solution) + "\"]}";
+  return "{\"id\":null,\"method\":\"mining.notify\",\"params\":[\"" + job.id + "\",\"" + bin_to_hex(h, 4) +
+         "\",\"" + bin_to_hex(h + 4, 32) + "\",\"" + bin_to_hex(h + 36, 32) + "\",\"" + bin_to_hex(h + 68, 32) +
+         "\",\"" + job.ntime + "\",\"" + bin_to_hex(h + 104, 4) + "\",true,\"" +
+         bin_to_hex(job.solution, sizeof job.solution) + "\"]}";
 }
 
 void difficulty_to_target(double difficulty, uint8_t target[32]) {
@@ -74,7 +75,7 @@ void difficulty_to_target(double difficulty, uint8_t target[32]) {
 std::string set_target_line(const uint8_t target[32]) {
   uint8_t big_endian[32];
   for (int i = 0; i < 32; ++i) big_endian[i] = target[31 - i];
-  return "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[\"" + hex(big_endian, 32) + "\"]}";
+  return "{\"id\":null,\"method\":\"mining.set_target\",\"params\":[\"" + bin_to_hex(big_endian, 32) + "\"]}";
 }
 
 }  // namespace testpool
