@@ -6,8 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
+
+#include "tests/support/text_match.h"
 
 namespace faults {
 
@@ -15,9 +16,8 @@ namespace {
 
 // A log line is "[YYYY-mm-dd HH:MM:SS] message"; the banner lines have no stamp.
 bool stamped_message(const std::string& line, std::string& message) {
-  static const std::regex kStamped(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (.*))");
-  std::smatch m;
-  if (!std::regex_match(line, m, kStamped)) return false;
+  std::vector<std::string> m;
+  if (!testing_support::search(line, R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (.*)$)", &m)) return false;
   message = m[1];
   return true;
 }
@@ -47,8 +47,8 @@ Pool::Pool(std::vector<std::string> args) {
                              "300"});
   child_ = std::make_unique<testing_support::Process>(args);
   std::string line;
-  std::smatch m;
-  if (child_->read_line(line, 10000) && std::regex_search(line, m, std::regex(R"(listening on 127\.0\.0\.1:(\d+))"))) {
+  std::vector<std::string> m;
+  if (child_->read_line(line, 10000) && testing_support::search(line, R"(listening on 127\.0\.0\.1:(\d+))", &m)) {
     port_ = static_cast<uint16_t>(std::stoi(m[1]));
   }
   lines_.push_back(line);
@@ -153,8 +153,8 @@ std::string Miner::log_text() const {
 }
 
 long number_after(const std::string& text, const std::string& key) {
-  std::smatch m;
-  return std::regex_search(text, m, std::regex(key + R"([^0-9]*(\d+))")) ? std::stol(m[1]) : -1;
+  std::vector<std::string> m;
+  return testing_support::search(text, key + R"([^0-9]*(\d+))", &m) ? std::stol(m[1]) : -1;
 }
 
 bool accepted_after_last(const Miner& m, const std::string& prefix) {
@@ -163,13 +163,13 @@ bool accepted_after_last(const Miner& m, const std::string& prefix) {
 }
 
 ExitCounts expect_exit_summary_adds_up(const Miner& miner) {
-  static const std::regex kSummary(
-      R"(uptime \d+:\d\d:\d\d · average .* · shares found (\d+) · sent (\d+) · accepted (\d+) · rejected (\d+) · )"
-      R"(unanswered (\d+) · in flight (\d+) · dropped (\d+))");
+  const std::string summary =
+      R"(^uptime \d+:\d\d:\d\d · average .* · shares found (\d+) · sent (\d+) · accepted (\d+) · rejected (\d+) · )"
+      R"(unanswered (\d+) · in flight (\d+) · dropped (\d+)$)";
   ExitCounts c;
   const int at = miner.last_index("uptime ");
-  std::smatch m;
-  if (at < 0 || !std::regex_match(miner.log()[static_cast<size_t>(at)].text, m, kSummary)) {
+  std::vector<std::string> m;
+  if (at < 0 || !testing_support::search(miner.log()[static_cast<size_t>(at)].text, summary, &m)) {
     ADD_FAILURE() << "no exit summary in\n" << miner.log_text();
     return c;
   }
@@ -178,15 +178,15 @@ ExitCounts expect_exit_summary_adds_up(const Miner& miner) {
   EXPECT_EQ(c.found, static_cast<long>(miner.count("share found")));
   // Every share is reported found before the pool's answer to it, and every one
   // dropped or left unanswered is told of.
-  static const std::regex kDropped(R"(dropped (\d+) shares?: .*)");
-  static const std::regex kUnanswered(R"(no answer (within \d+ s )?to (\d+) shares?.*)");
   long found = 0, answered = 0, dropped = 0, unanswered = 0;
   for (const LogLine& l : miner.log()) {
     found += l.text.rfind("share found", 0) == 0;
     answered += l.text.rfind("share accepted", 0) == 0 || l.text.rfind("share rejected", 0) == 0;
     EXPECT_LE(answered, found) << l.text;
-    if (std::regex_match(l.text, m, kDropped)) dropped += std::stol(m[1]);
-    if (std::regex_match(l.text, m, kUnanswered)) unanswered += std::stol(m[2]);
+    if (testing_support::search(l.text, R"(^dropped (\d+) shares?: )", &m)) dropped += std::stol(m[1]);
+    if (testing_support::search(l.text, R"(^no answer (within \d+ s )?to (\d+) shares?)", &m)) {
+      unanswered += std::stol(m[2]);
+    }
   }
   EXPECT_EQ(dropped, c.dropped);
   EXPECT_EQ(unanswered, c.unanswered);
