@@ -155,6 +155,93 @@ struct Step {
   }
 };
 
+#if defined(__AVX512F__) && defined(__VAES__)
+// Branch 0x14's passes with AVX-512: all eight pass slots at once, whatever the
+// lane's pass count, so that no loop exit is mispredicted. The carry-less multiply
+// takes four passes per instruction and AES two (the two states of a pass side by
+// side); the slots past the pass count and the alternative each pass does not
+// take are masked off before the terms are added up.
+
+// For each pattern of the passes' clmul bits (pass j's at bit 7 - j): where each
+// pass's AES round keys start, in bytes from its first key word (they follow the
+// pass's own word, and each AES pass uses four), and the clmul passes as a mask of
+// 64-bit elements (two per pass).
+struct PassPlan {
+  uint16_t key_at[256][8];
+  uint16_t clmul[256];
+};
+
+constexpr PassPlan make_pass_plan() {
+  PassPlan plan{};
+  for (int pattern = 0; pattern < 256; ++pattern) {
+    int word = 1;
+    for (int j = 0; j < 8; ++j) {
+      const bool clmul = (pattern >> (7 - j)) & 1;
+      plan.key_at[pattern][j] = uint16_t(16 * word);
+      word += clmul ? 1 : 5;
+      if (clmul) plan.clmul[pattern] |= uint16_t(3u << (2 * j));
+    }
+  }
+  return plan;
+}
+
+constexpr PassPlan kPassPlan = make_pass_plan();
+
+// Masked forms with every mask bit set are the plain instructions; GCC 12 warns
+// about the undefined filler that the unmasked intrinsics pass.
+inline __m512i broadcast_word(__m128i v) { return _mm512_maskz_broadcast_i32x4(0xFFFF, v); }
+inline __m256i load2(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+// Two key words at lo, then two at hi.
+inline __m512i words_2x2(const uint8_t* lo, const uint8_t* hi) {
+  return _mm512_mask_broadcast_i64x4(_mm512_maskz_broadcast_i64x4(0x0F, load2(lo)), 0xF0, load2(hi));
+}
+
+// The XOR of the terms of passes 0..n. Pass j's word is key[j]; its AES partner is
+// with_aes on even passes and with_clmul on odd ones, its clmul partner the other.
+inline __m128i aes_clmul_passes(const __m128i* key, int n, uint8_t pattern, __m128i with_aes,
+                                __m128i with_clmul) {
+  const uint8_t* base = reinterpret_cast<const uint8_t*>(key);
+  const uint16_t* key_at = kPassPlan.key_at[pattern];
+  const __m512i aes_b = broadcast_word(with_aes);
+  const __m512i clmul_b = broadcast_word(with_clmul);
+  const __m512i aes_partner = _mm512_mask_blend_epi64(0xCC, aes_b, clmul_b);  // A C A C
+  const __m512i clmul_partner = _mm512_mask_blend_epi64(0xCC, clmul_b, aes_b);  // C A C A
+  // 64-bit elements: pass j's word and AES partner as the two states of a pair.
+  const __m512i first_pair = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
+  const __m512i second_pair = _mm512_setr_epi64(4, 5, 8, 9, 6, 7, 10, 11);
+  // 32-bit elements of two pair registers: each pass's mix layer (lo32 ^ hi32).
+  const __m512i lo32 = _mm512_setr_epi32(0, 4, 1, 5, 8, 12, 9, 13, 16, 20, 17, 21, 24, 28, 25, 29);
+  const __m512i hi32 = _mm512_setr_epi32(2, 6, 3, 7, 10, 14, 11, 15, 18, 22, 19, 23, 26, 30, 27, 31);
+  __m512i by_aes[2], by_clmul[2];
+  for (int half = 0; half < 2; ++half) {
+    const __m512i words = _mm512_loadu_si512(key + 4 * half);
+    const __m512i to_clmul = _mm512_xor_si512(words, clmul_partner);
+    by_clmul[half] = _mm512_clmulepi64_epi128(to_clmul, to_clmul, 0x10);
+    __m512i pair[2];
+    for (int p = 0; p < 2; ++p) {
+      const int j = 4 * half + 2 * p;
+      const uint8_t* k0 = base + key_at[j];
+      const uint8_t* k1 = base + key_at[j + 1];
+      __m512i s = _mm512_permutex2var_epi64(words, p == 0 ? first_pair : second_pair, aes_partner);
+      s = _mm512_aesenc_epi128(s, words_2x2(k0, k1));
+      pair[p] = _mm512_aesenc_epi128(s, words_2x2(k0 + 32, k1 + 32));
+    }
+    by_aes[half] = _mm512_xor_si512(_mm512_permutex2var_epi32(pair[0], lo32, pair[1]),
+                                    _mm512_permutex2var_epi32(pair[0], hi32, pair[1]));
+  }
+  const unsigned clmul = kPassPlan.clmul[pattern];
+  const unsigned valid = (4u << (2 * n)) - 1;
+  __m512i sum = _mm512_setzero_si512();
+  for (int half = 0; half < 2; ++half) {
+    const __m512i term = _mm512_mask_blend_epi64(__mmask8(clmul >> (8 * half)), by_aes[half], by_clmul[half]);
+    sum = _mm512_mask_xor_epi64(sum, __mmask8(valid >> (8 * half)), sum, term);
+  }
+  const __m256i sum2 = _mm256_xor_si256(_mm512_maskz_extracti64x4_epi64(0xF, sum, 0),
+                                        _mm512_maskz_extracti64x4_epi64(0xF, sum, 1));
+  return _mm_xor_si128(_mm256_castsi256_si128(sum2), _mm256_extracti128_si256(sum2, 1));
+}
+#endif
+
 // The eight branches. Each reads every key word it needs before its first store;
 // where P and X are the same word the later store is the one that stays.
 template <int kBranch>
@@ -205,15 +292,19 @@ inline __m128i run_step(Lane* lane, uint64_t sel, __m128i* P, __m128i* X) {
     // Pass r tests bit 28 + r: shifted so that each pass finds its bit on top.
     const int n = int(t.sel >> 61);
     int64_t bits = int64_t(t.sel << (35 - n));
-    // The same bits in every byte for the blends, which look only at each byte's
-    // top bit: doubling the bytes brings the next pass's bit to the top.
-    __m128i use_clmul = top_byte_everywhere(bits);
     // B is the clmul operand on odd passes and the AES one on even passes, so the
     // two swap from pass to pass; the first pass (r = n) gives B to AES when n is
     // even.
     const uint64_t first_aes = (t.sel & 3) ^ (uint64_t(n) & 1);
     __m128i with_clmul = load(&lane->mix[first_aes ^ 1]);
     __m128i with_aes = load(&lane->mix[first_aes]);
+#if defined(__AVX512F__) && defined(__VAES__)
+    const uint8_t pattern = uint8_t(uint64_t(bits) >> 56);
+    acc = _mm_xor_si128(acc, aes_clmul_passes(t.P, n, pattern, with_aes, with_clmul));
+#else
+    // The same bits in every byte for the blends, which look only at each byte's
+    // top bit: doubling the bytes brings the next pass's bit to the top.
+    __m128i use_clmul = top_byte_everywhere(bits);
     const __m128i* k = t.P;
     const __m128i* aes_keys = t.P + 1;  // the key word after k, plus the AES offset
     for (int r = n; r >= 0; --r) {
@@ -230,6 +321,7 @@ inline __m128i run_step(Lane* lane, uint64_t sel, __m128i* P, __m128i* X) {
       with_clmul = with_aes;
       with_aes = swap;
     }
+#endif
     store(t.X, _mm_xor_si128(t.p, mulhrs16(acc, t.p)));
     store(t.P, t.x);
   } else if constexpr (kBranch == 6) {
