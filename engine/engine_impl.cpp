@@ -155,12 +155,13 @@ struct Step {
   }
 };
 
-#if defined(__AVX512F__) && defined(__VAES__)
-// Branch 0x14's passes with AVX-512: all eight pass slots at once, whatever the
+#if defined(__VAES__)
+// Branch 0x14's passes with VAES: all eight pass slots at once, whatever the
 // lane's pass count, so that no loop exit is mispredicted. The carry-less multiply
-// takes four passes per instruction and AES two (the two states of a pass side by
-// side); the slots past the pass count and the alternative each pass does not
-// take are masked off before the terms are added up.
+// takes four passes per instruction (two with 256 bits) and AES two (one), the two
+// states of a pass side by side; the slots past the pass count and the
+// alternative each pass does not take are masked off before the terms are added
+// up.
 
 // For each pattern of the passes' clmul bits (pass j's at bit 7 - j): where each
 // pass's AES round keys start, in bytes from its first key word (they follow the
@@ -187,10 +188,13 @@ constexpr PassPlan make_pass_plan() {
 
 constexpr PassPlan kPassPlan = make_pass_plan();
 
+inline __m256i load2(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+#endif
+
+#if defined(__AVX512F__) && defined(__VAES__)
 // Masked forms with every mask bit set are the plain instructions; GCC 12 warns
 // about the undefined filler that the unmasked intrinsics pass.
 inline __m512i broadcast_word(__m128i v) { return _mm512_maskz_broadcast_i32x4(0xFFFF, v); }
-inline __m256i load2(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 // Two key words at lo, then two at hi.
 inline __m512i words_2x2(const uint8_t* lo, const uint8_t* hi) {
   return _mm512_mask_broadcast_i64x4(_mm512_maskz_broadcast_i64x4(0x0F, load2(lo)), 0xF0, load2(hi));
@@ -239,6 +243,42 @@ inline __m128i aes_clmul_passes(const __m128i* key, int n, uint8_t pattern, __m1
   const __m256i sum2 = _mm256_xor_si256(_mm512_maskz_extracti64x4_epi64(0xF, sum, 0),
                                         _mm512_maskz_extracti64x4_epi64(0xF, sum, 1));
   return _mm_xor_si128(_mm256_castsi256_si128(sum2), _mm256_extracti128_si256(sum2, 1));
+}
+#elif defined(__AVX2__) && defined(__VAES__)
+// As above, with 256-bit registers: register q holds passes 2q and 2q + 1.
+inline __m128i aes_clmul_passes(const __m128i* key, int n, uint8_t pattern, __m128i with_aes,
+                                __m128i with_clmul) {
+  const uint8_t* base = reinterpret_cast<const uint8_t*>(key);
+  const uint16_t* key_at = kPassPlan.key_at[pattern];
+  const __m256i aes_partner = _mm256_set_m128i(with_clmul, with_aes);
+  const __m256i clmul_partner = _mm256_set_m128i(with_aes, with_clmul);
+  // The blends read the top bit of each 64-bit element: element e of register q
+  // takes bit 4q + e of the 16-bit masks.
+  const __m256i clmul = _mm256_set1_epi64x(kPassPlan.clmul[pattern]);
+  const __m256i valid = _mm256_set1_epi64x((4 << (2 * n)) - 1);
+  __m256i sum = _mm256_setzero_si256();
+  for (int q = 0; q < 4; ++q) {
+    const __m256i words = load2(base + 32 * q);
+    const __m256i to_clmul = _mm256_xor_si256(words, clmul_partner);
+    const __m256i by_clmul = _mm256_clmulepi64_epi128(to_clmul, to_clmul, 0x10);
+    __m256i s[2];
+    for (int p = 0; p < 2; ++p) {
+      const uint8_t* k = base + key_at[2 * q + p];
+      s[p] = _mm256_permute2x128_si256(words, aes_partner, p == 0 ? 0x20 : 0x31);
+      s[p] = _mm256_aesenc_epi128(_mm256_aesenc_epi128(s[p], load2(k)), load2(k + 32));
+    }
+    const __m256i first = _mm256_permute2x128_si256(s[0], s[1], 0x20);
+    const __m256i second = _mm256_permute2x128_si256(s[0], s[1], 0x31);
+    const __m256i by_aes = _mm256_xor_si256(_mm256_unpacklo_epi32(first, second),
+                                            _mm256_unpackhi_epi32(first, second));
+    const __m256i shift = _mm256_setr_epi64x(63 - 4 * q, 62 - 4 * q, 61 - 4 * q, 60 - 4 * q);
+    const __m256d term = _mm256_blendv_pd(_mm256_castsi256_pd(by_aes), _mm256_castsi256_pd(by_clmul),
+                                          _mm256_castsi256_pd(_mm256_sllv_epi64(clmul, shift)));
+    const __m256d kept = _mm256_blendv_pd(_mm256_setzero_pd(), term,
+                                          _mm256_castsi256_pd(_mm256_sllv_epi64(valid, shift)));
+    sum = _mm256_xor_si256(sum, _mm256_castpd_si256(kept));
+  }
+  return _mm_xor_si128(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
 }
 #endif
 
@@ -298,7 +338,7 @@ inline __m128i run_step(Lane* lane, uint64_t sel, __m128i* P, __m128i* X) {
     const uint64_t first_aes = (t.sel & 3) ^ (uint64_t(n) & 1);
     __m128i with_clmul = load(&lane->mix[first_aes ^ 1]);
     __m128i with_aes = load(&lane->mix[first_aes]);
-#if defined(__AVX512F__) && defined(__VAES__)
+#if defined(__VAES__)
     const uint8_t pattern = uint8_t(uint64_t(bits) >> 56);
     acc = _mm_xor_si128(acc, aes_clmul_passes(t.P, n, pattern, with_aes, with_clmul));
 #else
