@@ -82,8 +82,8 @@ TEST(Api, SummaryAndMetricsRenderings) {
             "tlm_last_share_timestamp_seconds 1765000000\n");
 }
 
-// The process-level session checks a request without the token, a slow one, one
-// far over the size limit and the figures served; these are the near misses.
+// The process-level session checks a request without the token, a slow one and
+// the figures served; these are the near misses and the size limit.
 TEST(Api, RefusesTokensThatAlmostMatchAndUnknownPaths) {
   tlm::PublishedSnapshot published;
   published.publish(figures());

@@ -48,35 +48,23 @@ Result miner(std::vector<std::string> args) {
   return testing_support::run(args);
 }
 
-void expect_message(const std::vector<std::string>& args, const std::string& message) {
+void expect_run(const std::vector<std::string>& args, int exit_code, const std::string& out, const std::string& err) {
   SCOPED_TRACE(testing::PrintToString(args));
   Result r = miner(args);
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, kBanner);
-  EXPECT_EQ(r.err, message);
+  EXPECT_EQ(r.exit_code, exit_code);
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, err);
 }
 
-TEST(CommandLine, HelpAndVersionPrintAndSucceed) {
-  for (const char* flag : {"-h", "--help"}) {
-    Result r = miner({flag});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, kBanner + kUsage);
-    EXPECT_EQ(r.err, "");
-  }
-  // Later options are never reached.
-  EXPECT_EQ(miner({"-u", "W", "-h", "--bogus"}).exit_code, 0);
-  Result r = miner({"--version", "--bogus"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, kBanner + "Ilvo Varnel TLM 1.1.0\n");
-}
-
-TEST(CommandLine, MissingWalletPrintsUsageAndSaysSo) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-o", "pool.example:3352"}}) {
-    Result r = miner(args);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, kBanner + kUsage);
-    EXPECT_EQ(r.err, "--wallet is required\n");
-  }
+// Later options are never reached; without a wallet the usage is printed too.
+TEST(CommandLine, HelpVersionAndMissingWallet) {
+  const std::string help = kBanner + kUsage, wallet = "--wallet is required\n";
+  expect_run({"-h"}, 0, help, "");
+  expect_run({"--help"}, 0, help, "");
+  expect_run({"-u", "W", "-h", "--bogus"}, 0, help, "");
+  expect_run({"--version", "--bogus"}, 0, kBanner + "Ilvo Varnel TLM 1.1.0\n", "");
+  expect_run({}, 1, help, wallet);
+  expect_run({"-o", "pool.example:3352"}, 1, help, wallet);
 }
 
 TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
@@ -115,7 +103,7 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
       {{"-u", "W", "--api", "0.0.0.0:4068"}, "--api 0.0.0.0 listens beyond this machine: give --api-token too\n"},
       {{"-u", "W", "--config"}, "missing value for --config\n"},
   };
-  for (const auto& c : cases) expect_message(c.args, c.message);
+  for (const auto& c : cases) expect_run(c.args, 1, kBanner, c.message);
   // A kernel is checked against the processor once the engine knows it.
   Result r = miner({"-u", "W", "--no-color", "--kernel", "avx3"});
   EXPECT_EQ(r.exit_code, 1);
@@ -147,11 +135,11 @@ TEST(CommandLine, ConfigFileErrorsNameTheFileAndKey) {
   };
   for (const auto& [text, message] : cases) {
     std::ofstream(path) << text;
-    expect_message({"--config", path, "-u", "W", "--version"}, message + "\n");
+    expect_run({"--config", path, "-u", "W", "--version"}, 1, kBanner, message + "\n");
   }
   std::remove(path.c_str());
-  expect_message({"--config", path, "--version"}, in + "No such file or directory\n");
-  expect_message({"--config", dir, "--version"}, "config file " + dir + ": Is a directory\n");
+  expect_run({"--config", path, "--version"}, 1, kBanner, in + "No such file or directory\n");
+  expect_run({"--config", dir, "--version"}, 1, kBanner, "config file " + dir + ": Is a directory\n");
 }
 
 }  // namespace

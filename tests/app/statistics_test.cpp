@@ -2,14 +2,12 @@
 // tests check the file's form as a reader sees it and where it may not be written.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/console.h"
 #include "app/statistics.h"
+#include "tests/support/process.h"
 #include "tests/support/stdout_capture.h"
 
 namespace {
@@ -33,15 +31,9 @@ TEST(HashRate, WindowsReachBackToTheOldestSampleInsideAndKeep900Seconds) {
   EXPECT_DOUBLE_EQ(pruned.rate_over(900), 1.0);
 }
 
-std::string read_file(const std::string& path) {
-  std::stringstream ss;
-  ss << std::ifstream(path).rdbuf();
-  return ss.str();
-}
-
 TEST(Statistics, FileEvery10StepsReportEvery30AndAnUnwritablePathLoggedOnce) {
-  char templ[] = "/tmp/tlm-stats-XXXXXX";
-  const std::string dir = mkdtemp(templ), path = dir + "/stats.json";
+  const testing_support::TempDir temp;
+  const std::string dir = temp.path, path = dir + "/stats.json";
   Statistics stats(path, 3), unwritable(dir + "/no/stats.json", 1);
   std::vector<std::string> file;  // after steps 9 and 10
   g_color = false;
@@ -49,7 +41,7 @@ TEST(Statistics, FileEvery10StepsReportEvery30AndAnUnwritablePathLoggedOnce) {
     for (int t = 1; t <= 30; ++t) {
       stats.step(t, static_cast<uint64_t>(t) * 1500, t <= 10 ? 4 : 7, 2);
       unwritable.step(t, 0, 0, 0);
-      if (t == 9 || t == 10) file.push_back(read_file(path));
+      if (t == 9 || t == 10) file.push_back(testing_support::read_file(path));
     }
   });
   g_color = true;
@@ -58,7 +50,6 @@ TEST(Statistics, FileEvery10StepsReportEvery30AndAnUnwritablePathLoggedOnce) {
   EXPECT_EQ(out, "[T] cannot write the statistics file " + dir + "/no/stats.json: No such file or directory\n"
                  "[T] speed 10s 1.50 kH/s · 60s 1.50 kH/s · 15m 1.50 kH/s · accepted 7 · rejected 2\n"
                  "[T] speed 10s 0 H/s · 60s 0 H/s · 15m 0 H/s · accepted 0 · rejected 0\n");
-  std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace

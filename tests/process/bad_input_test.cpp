@@ -46,7 +46,6 @@ TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
   }
   EXPECT_EQ(miner.count("connected to "), 1u);
   EXPECT_EQ(miner.count("ignored "), 1u);  // once a minute at most
-  EXPECT_EQ(miner.log().back().text, "stopping");
   expect_no_share_lost(miner, pool);
 }
 
@@ -61,7 +60,6 @@ TEST(BadInput, RefusedLoginAndRejectedSharesAreLoggedWithControlCharactersEscape
               "login refused by the pool: bad\\x1B[31mwallet\\x0Anext\\x7F");
     EXPECT_EQ(miner.count("no job since the login was refused, reconnecting"), 2u);
     EXPECT_EQ(miner.stop(SIGINT), 0);
-    EXPECT_EQ(miner.log().back().text, "stopping");
     std::vector<Clock::time_point> connects;
     for (const LogLine& l : miner.log())
       if (l.text.rfind("connected to ", 0) == 0) connects.push_back(l.at);

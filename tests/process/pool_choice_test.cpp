@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "tests/process/session.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/text_match.h"

@@ -8,7 +8,6 @@
 namespace faults {
 namespace {
 
-
 // Seconds from each "disconnected, retrying" to the connection after it.
 std::vector<double> retry_pauses(const Miner& m) {
   std::vector<double> pauses;

@@ -1,12 +1,10 @@
 #include "tests/process/session.h"
 
 #include <signal.h>
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "tests/support/text_match.h"
 
@@ -27,20 +25,6 @@ bool starts_with(const std::string& s, const std::string& prefix) { return s.com
 }  // namespace
 
 const char* share_difficulty() { return kSanitized ? "1500" : "20000"; }
-
-TempDir::TempDir() {
-  char templ[] = "/tmp/tlm-test-XXXXXX";
-  path = mkdtemp(templ);
-}
-
-TempDir::~TempDir() { std::system(("rm -rf " + path).c_str()); }
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 Pool::Pool(std::vector<std::string> args) {
   args.insert(args.begin(), {TLM_TESTPOOL_BINARY, "--port", "0", "--summary", dir_.path + "/summary.json", "--seconds",
@@ -150,6 +134,12 @@ std::string Miner::log_text() const {
   std::string all;
   for (const LogLine& l : log_) all += l.text + "\n";
   return all;
+}
+
+void expect_prompt_stop(Miner& miner, int sig) {
+  double seconds = 0;
+  EXPECT_EQ(miner.stop(sig, &seconds), 0);
+  EXPECT_LT(seconds, kStopSeconds);
 }
 
 long number_after(const std::string& text, const std::string& key) {

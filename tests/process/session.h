@@ -32,17 +32,8 @@ inline constexpr double kStopSeconds = kSanitized ? 4.0 : 2.0;
 // Share difficulty that gives one thread a share every second or so in every build.
 const char* share_difficulty();
 
-// A new directory under /tmp, removed with what it holds.
-struct TempDir {
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string path;
-};
-
-// The whole file; empty when it cannot be read.
-std::string read_file(const std::string& path);
+using testing_support::read_file;
+using testing_support::TempDir;
 
 // tlm-testpool on 127.0.0.1 with a port of its own choosing and a summary file.
 class Pool {
@@ -113,6 +104,9 @@ class Miner {
   testing_support::Process child_;
   std::vector<LogLine> log_;
 };
+
+// Sends `sig` and expects exit code 0 within kStopSeconds.
+void expect_prompt_stop(Miner& miner, int sig);
 
 // The first number after the text `key` (a regular expression) in `text`, or -1.
 long number_after(const std::string& text, const std::string& key);

@@ -19,11 +19,7 @@ using testing_support::LoopbackPeer;
 using testing_support::LoopbackServer;
 
 // Short pauses so a reconnect takes 30 ms instead of 3 s.
-tlm::Stratum::Timing fast_timing() {
-  tlm::Stratum::Timing t;
-  t.tick = 1ms;
-  return t;
-}
+const tlm::Stratum::Timing kFast{.tick = 1ms};
 
 tlm::Stratum::Config config(uint16_t port, const std::string& user = "RWallet.rig") {
   return tlm::Stratum::Config{"127.0.0.1", port, user, "x", "Ilvo Varnel TLM/1.1.0", false, {}};
@@ -36,19 +32,9 @@ std::string job_line(const std::string& job) { return testing_support::notify_li
 
 tlm::Share share(uint64_t seq, const std::string& job) { return {seq, job, "5f5e1000", {0x00, 0xff}, {0xfd, 0x40, 0x05, 0xaa}}; }
 
-// Accepts the client's next connection and reads its subscribe and authorize lines.
-LoopbackPeer accept_session(LoopbackServer& server) {
-  LoopbackPeer peer = server.accept();
-  std::string line;
-  EXPECT_TRUE(peer.valid());
-  EXPECT_TRUE(peer.read_line(line));
-  EXPECT_TRUE(peer.read_line(line));
-  return peer;
-}
-
 TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   LoopbackServer server;
-  tlm::Stratum client(fast_timing());
+  tlm::Stratum client(kFast);
   Recorder rec(client);
   client.start(config(server.port(), "R\"w\\1"));
 
@@ -83,7 +69,7 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
   // A new connection publishes nothing until prefix, target and job are all new.
   peer.close();
   ASSERT_TRUE(rec.wait_message("disconnected, retrying"));
-  peer = accept_session(server);
+  peer = server.accept_session();
   ASSERT_TRUE(peer.send(job_line("job2") + kTargetLine));
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(rec.copy(rec.works).size(), 1u);
@@ -115,12 +101,8 @@ TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
 }
 
 TEST(StratumConnection, BackoffDoublesUpTo30Seconds) {
-  uint16_t closed_port;
-  {
-    LoopbackServer gone;
-    closed_port = gone.port();
-  }
-  tlm::Stratum client(fast_timing());
+  const uint16_t closed_port = LoopbackServer().port();  // nothing listens there any more
+  tlm::Stratum client(kFast);
   std::vector<uint64_t> ticks;  // paused before each refused dial
   Recorder rec(client);
   client.on_message = [&, record = client.on_message](const std::string& text) {
@@ -139,13 +121,11 @@ TEST(StratumConnection, BackoffDoublesUpTo30Seconds) {
 // without a reply count as unanswered after the time-out or when the connection ends.
 TEST(StratumConnection, RepliesCountOnlyForPendingIds) {
   LoopbackServer server;
-  tlm::Stratum::Timing timing = fast_timing();
-  timing.unanswered = 1s;
-  tlm::Stratum client(timing);
+  tlm::Stratum client({.tick = 1ms, .unanswered = 1s});
   Recorder rec(client);
   client.submit(share(1, "early"));  // no connection yet: dropped
   client.start(config(server.port()));
-  LoopbackPeer peer = accept_session(server);
+  LoopbackPeer peer = server.accept_session();
   ASSERT_TRUE(peer.send(kPrefixLine + kTargetLine + job_line("j")));
   ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 1; }));
   std::string line;

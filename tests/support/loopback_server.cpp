@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <utility>
@@ -17,18 +19,6 @@ namespace {
 int ms_until(std::chrono::steady_clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// A client connection to 127.0.0.1:port; an invalid peer when it is refused.
-LoopbackPeer connect_loopback(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return LoopbackPeer(fd);
-  if (fd >= 0) ::close(fd);
-  return LoopbackPeer();
 }
 
 }  // namespace
@@ -99,13 +89,13 @@ std::string LoopbackPeer::read_all(int timeout_ms, bool* closed) {
   return all;
 }
 
-LoopbackServer::LoopbackServer() {
+LoopbackServer::LoopbackServer(int backlog) {
   fd_ = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
-  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd_, 16) != 0 ||
+  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd_, backlog) != 0 ||
       getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     return;  // port() stays 0 and accept() fails; the test sees both
   }
@@ -120,6 +110,24 @@ LoopbackPeer LoopbackServer::accept(int timeout_ms) {
   pollfd p{fd_, POLLIN, 0};
   if (fd_ < 0 || poll(&p, 1, timeout_ms) <= 0) return LoopbackPeer();
   return LoopbackPeer(::accept(fd_, nullptr, nullptr));
+}
+
+LoopbackPeer connect_loopback(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return LoopbackPeer(fd);
+  if (fd >= 0) ::close(fd);
+  return LoopbackPeer();
+}
+
+LoopbackPeer LoopbackServer::accept_session() {
+  LoopbackPeer peer = accept(20000);
+  std::string line;
+  EXPECT_TRUE(peer.read_line(line, 20000) && peer.read_line(line, 20000)) << "no subscribe and authorize";
+  return peer;
 }
 
 std::string http_exchange(uint16_t port, const std::string& request, bool* closed) {

@@ -39,10 +39,11 @@ class LoopbackPeer {
   bool eof_ = false;
 };
 
-// A listening socket on 127.0.0.1 with a port picked by the system.
+// A listening socket on 127.0.0.1 with a port picked by the system. With a backlog
+// of 0 one waiting connection fills the queue, and later connects hang.
 class LoopbackServer {
  public:
-  LoopbackServer();
+  explicit LoopbackServer(int backlog = 16);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -50,12 +51,16 @@ class LoopbackServer {
   uint16_t port() const { return port_; }
   // The next connection, or an invalid peer when none comes within timeout_ms.
   LoopbackPeer accept(int timeout_ms = 5000);
+  // The next connection of a Stratum client, its subscribe and authorize lines read.
+  LoopbackPeer accept_session();
 
  private:
   int fd_ = -1;
   uint16_t port_ = 0;
 };
 
+// A client connection to 127.0.0.1:port; an invalid peer when it is refused.
+LoopbackPeer connect_loopback(uint16_t port);
 // Sends `request` on a new connection to 127.0.0.1:port and returns what came
 // back until the server closed the connection; `closed` is false when it did not
 // within 10 s.

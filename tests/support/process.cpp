@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 
 namespace testing_support {
 
@@ -77,11 +79,8 @@ Process::~Process() {
 }
 
 bool Process::drain(int timeout_ms) {
+  // poll skips closed (negative) descriptors, and with both closed it only waits.
   pollfd p[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-  if (out_fd_ < 0 && err_fd_ < 0) {
-    usleep(static_cast<useconds_t>(timeout_ms) * 1000);
-    return false;
-  }
   if (poll(p, 2, timeout_ms) <= 0) return false;
   bool got = false;
   int* fds[2] = {&out_fd_, &err_fd_};
@@ -161,6 +160,19 @@ Result run(const Launch& launch, int timeout_ms) {
   r.out = p.out_;
   r.err = p.err_;
   return r;
+}
+
+TempDir::TempDir() {
+  char templ[] = "/tmp/tlm-test-XXXXXX";
+  path = mkdtemp(templ);
+}
+
+TempDir::~TempDir() { std::system(("rm -rf " + path).c_str()); }
+
+std::string read_file(const std::string& path) {
+  std::stringstream ss;
+  ss << std::ifstream(path).rdbuf();
+  return ss.str();
 }
 
 }  // namespace testing_support

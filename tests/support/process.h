@@ -1,5 +1,6 @@
 // Runs a program as a user would: start it, read its output line by line against
-// a deadline, type on its terminal, signal it, wait for its exit with a deadline.
+// a deadline, type on its terminal, signal it, wait for its exit with a deadline;
+// and the files it writes.
 #pragma once
 
 #include <sys/types.h>
@@ -73,7 +74,18 @@ class Process {
   int status_ = 0;
 };
 
-
 Result run(const Launch& launch, int timeout_ms = 20000);
+
+// A new directory under /tmp, removed with what it holds.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string path;
+};
+
+// The whole file; empty when it cannot be read.
+std::string read_file(const std::string& path);
 
 }  // namespace testing_support
