@@ -93,13 +93,20 @@ TEST(HostileInput, BlockedOutputAndClosedDescriptorsNeitherStopNorMisdirectTheMi
   blocked_pool.send("{\"id\":2,\"result\":true,\"error\":null}\n" + std::string(2000, '\n') + "junk\n");
 
   // Started with 0, 1 and 2 closed: the socket must not become standard output
-  // (a log line there would be one line more than subscribe and authorize).
+  // (a log line there would be one line more than subscribe and authorize), and
+  // the three are /dev/null.
   Miner closed(server.port(), {}, "127.0.0.1", false, [] {
     for (int fd = 0; fd <= 2; ++fd) close(fd);
   });
   LoopbackPeer closed_pool = server.accept_session();
   closed_pool.send("{\"id\":2,\"result\":true,\"error\":null}\n");
   EXPECT_EQ(closed_pool.read_all(1500), "") << "a log line reached the pool";
+  for (int fd = 0; fd <= 2; ++fd) {
+    char target[32] = {};
+    EXPECT_GT(readlink(("/proc/" + std::to_string(closed.pid()) + "/fd/" + std::to_string(fd)).c_str(), target,
+                       sizeof target - 1), 0);
+    EXPECT_STREQ(target, "/dev/null") << "descriptor " << fd;
+  }
 
   expect_prompt_stop(blocked, SIGTERM);
   expect_prompt_stop(closed, SIGINT);
