@@ -261,12 +261,13 @@ inline __m128i aes_clmul_passes(const __m128i* key, int n, uint8_t pattern, __m1
     const __m256i words = load2(base + 32 * q);
     const __m256i to_clmul = _mm256_xor_si256(words, clmul_partner);
     const __m256i by_clmul = _mm256_clmulepi64_epi128(to_clmul, to_clmul, 0x10);
-    __m256i s[2];
-    for (int p = 0; p < 2; ++p) {
-      const uint8_t* k = base + key_at[2 * q + p];
-      s[p] = _mm256_permute2x128_si256(words, aes_partner, p == 0 ? 0x20 : 0x31);
-      s[p] = _mm256_aesenc_epi128(_mm256_aesenc_epi128(s[p], load2(k)), load2(k + 32));
-    }
+    // Pass 2q's word and partner, then pass 2q + 1's, each with its round keys.
+    const uint8_t* k0 = base + key_at[2 * q];
+    const uint8_t* k1 = base + key_at[2 * q + 1];
+    __m256i s[2] = {_mm256_permute2x128_si256(words, aes_partner, 0x20),
+                    _mm256_permute2x128_si256(words, aes_partner, 0x31)};
+    s[0] = _mm256_aesenc_epi128(_mm256_aesenc_epi128(s[0], load2(k0)), load2(k0 + 32));
+    s[1] = _mm256_aesenc_epi128(_mm256_aesenc_epi128(s[1], load2(k1)), load2(k1 + 32));
     const __m256i first = _mm256_permute2x128_si256(s[0], s[1], 0x20);
     const __m256i second = _mm256_permute2x128_si256(s[0], s[1], 0x31);
     const __m256i by_aes = _mm256_xor_si256(_mm256_unpacklo_epi32(first, second),
