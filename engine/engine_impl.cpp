@@ -21,7 +21,7 @@
 // pass parity and selector bit carried from pass to pass; and the key restore
 // finds each pristine word at a fixed distance from the lane's word. With VAES the
 // final keyed Haraka-512 holds its four states in one 512-bit register (two
-// 256-bit ones).
+// 256-bit ones), and branch 0x14 computes all its passes at once instead of looping.
 
 #include <immintrin.h>
 #include <stddef.h>
@@ -166,7 +166,8 @@ struct Step {
 // For each pattern of the passes' clmul bits (pass j's at bit 7 - j): where each
 // pass's AES round keys start, in bytes from its first key word (they follow the
 // pass's own word, and each AES pass uses four), and the clmul passes as a mask of
-// 64-bit elements (two per pass).
+// 64-bit elements (two per pass). The slots past the pass count read words too, at
+// most 39 words past the first, which is word 511 at most: still inside the key.
 struct PassPlan {
   uint16_t key_at[256][8];
   uint16_t clmul[256];
