@@ -4,12 +4,6 @@
 
 namespace tlm {
 
-namespace {
-
-// The solution's last 15 bytes: nonce bytes 0..6, nonce bytes 20..23, engine nonce.
-
-}  // namespace
-
 void build_nonce(const uint8_t job_nonce[kNonceSize], size_t prefix_len, uint64_t range, uint8_t nonce[kNonceSize]) {
   memcpy(nonce, job_nonce, kNonceSize);
   for (size_t i = 20; i < 24; ++i, range >>= 8) nonce[i] = static_cast<uint8_t>(range);
@@ -24,6 +18,7 @@ void build_header(const uint8_t job_header[kJobHeaderSize], const uint8_t soluti
   hdr[kSolutionOffset + 1] = 0x40;
   hdr[kSolutionOffset + 2] = 0x05;
   memcpy(hdr + kSolutionOffset + 3, solution, kTailOffset - (kSolutionOffset + 3));
+  // The solution's last 15 bytes: nonce bytes 0..6, nonce bytes 20..23, engine nonce.
   memcpy(hdr + kTailOffset, nonce, 7);
   memcpy(hdr + kTailOffset + 7, nonce + 20, 4);
   put_engine_nonce(hdr, 0);
