@@ -22,6 +22,8 @@
 // finds each pristine word at a fixed distance from the lane's word. With VAES the
 // final keyed Haraka-512 holds its four states in one 512-bit register (two
 // 256-bit ones), and branch 0x14 computes all its passes at once instead of looping.
+// With AVX-512, branch 0x18 computes its passes' operands four at a time before
+// its loop, which is then left with the rounding multiplies and the divisions.
 
 #include <immintrin.h>
 #include <stddef.h>
@@ -75,8 +77,9 @@ inline void store(void* p, __m128i v) { _mm_store_si128(static_cast<__m128i*>(p)
 
 // Byte by byte: a where the mask byte's top bit is clear, b where it is set.
 inline __m128i pick(__m128i a, __m128i b, __m128i mask) { return _mm_blendv_epi8(a, b, mask); }
-// Every byte set to the top byte of v.
-inline __m128i top_byte_everywhere(int64_t v) {
+// Every byte set to the top byte of v (for the looped branches, which the
+// AVX-512 build does not loop).
+[[maybe_unused]] inline __m128i top_byte_everywhere(int64_t v) {
   return _mm_set1_epi8(char(uint8_t(uint64_t(v) >> 56)));
 }
 inline uint64_t low64(__m128i x) { return uint64_t(_mm_cvtsi128_si64(x)); }
@@ -163,14 +166,15 @@ struct Step {
 // alternative each pass does not take are masked off before the terms are added
 // up.
 
-// For each pattern of the passes' clmul bits (pass j's at bit 7 - j): where each
-// pass's AES round keys start, in bytes from its first key word (they follow the
-// pass's own word, and each AES pass uses four), and the clmul passes as a mask of
-// 64-bit elements (two per pass). The slots past the pass count read words too, at
-// most 39 words past the first, which is word 511 at most: still inside the key.
+// For each pattern of the passes' bits (pass j's at bit 7 - j): where each pass's
+// AES round keys start in branch 0x14, in bytes from its first key word (they
+// follow the pass's own word, and each AES pass uses four), and the passes whose
+// bit is set (clmul in branch 0x14, division in 0x18) as a mask of 64-bit
+// elements, two per pass. The slots past the pass count read words too, at most
+// 39 words past the first, which is word 511 at most: still inside the key.
 struct PassPlan {
   uint16_t key_at[256][8];
-  uint16_t clmul[256];
+  uint16_t bit_set[256];
 };
 
 constexpr PassPlan make_pass_plan() {
@@ -181,7 +185,7 @@ constexpr PassPlan make_pass_plan() {
       const bool clmul = (pattern >> (7 - j)) & 1;
       plan.key_at[pattern][j] = uint16_t(16 * word);
       word += clmul ? 1 : 5;
-      if (clmul) plan.clmul[pattern] |= uint16_t(3u << (2 * j));
+      if (clmul) plan.bit_set[pattern] |= uint16_t(3u << (2 * j));
     }
   }
   return plan;
@@ -234,7 +238,7 @@ inline __m128i aes_clmul_passes(const __m128i* key, int n, uint8_t pattern, __m1
     by_aes[half] = _mm512_xor_si512(_mm512_permutex2var_epi32(pair[0], lo32, pair[1]),
                                     _mm512_permutex2var_epi32(pair[0], hi32, pair[1]));
   }
-  const unsigned clmul = kPassPlan.clmul[pattern];
+  const unsigned clmul = kPassPlan.bit_set[pattern];
   const unsigned valid = (4u << (2 * n)) - 1;
   __m512i sum = _mm512_setzero_si512();
   for (int half = 0; half < 2; ++half) {
@@ -244,6 +248,27 @@ inline __m128i aes_clmul_passes(const __m128i* key, int n, uint8_t pattern, __m1
   const __m256i sum2 = _mm256_xor_si256(_mm512_maskz_extracti64x4_epi64(0xF, sum, 0),
                                         _mm512_maskz_extracti64x4_epi64(0xF, sum, 1));
   return _mm_xor_si128(_mm256_castsi256_si128(sum2), _mm256_extracti128_si256(sum2, 1));
+}
+
+// Branch 0x18's per-pass operands for all eight pass slots at once, four to a
+// register: the dividend word of each division pass (zero for a multiply pass)
+// and the clmul product of each multiply pass (zero for a division pass). Pass j's
+// word is key[j]; its division partner is with_div on even passes and with_mul on
+// odd ones, its multiply partner the other.
+inline void div_mul_terms(const __m128i* key, uint8_t pattern, __m128i with_div, __m128i with_mul,
+                          __m128i dividend[8], __m128i product[8]) {
+  const __m512i div_b = broadcast_word(with_div);
+  const __m512i mul_b = broadcast_word(with_mul);
+  const __m512i div_partner = _mm512_mask_blend_epi64(0xCC, div_b, mul_b);  // D M D M
+  const __m512i mul_partner = _mm512_mask_blend_epi64(0xCC, mul_b, div_b);  // M D M D
+  const unsigned division = kPassPlan.bit_set[pattern];
+  for (int half = 0; half < 2; ++half) {
+    const __m512i words = _mm512_loadu_si512(key + 4 * half);
+    const __mmask8 div_slots = __mmask8(division >> (8 * half));
+    const __m512i to_mul = _mm512_maskz_xor_epi64(__mmask8(~div_slots), words, mul_partner);
+    _mm512_storeu_si512(dividend + 4 * half, _mm512_maskz_xor_epi64(div_slots, words, div_partner));
+    _mm512_storeu_si512(product + 4 * half, _mm512_clmulepi64_epi128(to_mul, to_mul, 0x10));
+  }
 }
 #elif defined(__AVX2__) && defined(__VAES__)
 // As above, with 256-bit registers: register q holds passes 2q and 2q + 1.
@@ -255,7 +280,7 @@ inline __m128i aes_clmul_passes(const __m128i* key, int n, uint8_t pattern, __m1
   const __m256i clmul_partner = _mm256_set_m128i(with_aes, with_clmul);
   // The blends read the top bit of each 64-bit element: element e of register q
   // takes bit 4q + e of the 16-bit masks.
-  const __m256i clmul = _mm256_set1_epi64x(kPassPlan.clmul[pattern]);
+  const __m256i clmul = _mm256_set1_epi64x(kPassPlan.bit_set[pattern]);
   const __m256i valid = _mm256_set1_epi64x((4 << (2 * n)) - 1);
   __m256i sum = _mm256_setzero_si256();
   for (int q = 0; q < 4; ++q) {
@@ -370,12 +395,23 @@ inline __m128i run_step(Lane* lane, uint64_t sel, __m128i* P, __m128i* X) {
     const int64_t q = divisor_of(t.sel);
     const int n = int(t.sel >> 61);
     int64_t bits = int64_t(t.sel << (35 - n));
-    __m128i use_div = top_byte_everywhere(bits);  // as in branch 5
     // B goes with the division on odd passes and with the multiply on even ones;
     // the first pass (r = n) gives B to the multiply when n is even.
     const uint64_t first_mul = (t.sel & 3) ^ (uint64_t(n) & 1);
     __m128i with_div = load(&lane->mix[first_mul ^ 1]);
     __m128i with_mul = load(&lane->mix[first_mul]);
+#if defined(__AVX512F__) && defined(__VAES__)
+    // Each pass adds one term to the accumulator, the other being zero: the
+    // product's rounding multiply, or the remainder (0 % q is 0).
+    alignas(64) __m128i dividend[8], product[8];
+    div_mul_terms(t.P, uint8_t(uint64_t(bits) >> 56), with_div, with_mul, dividend, product);
+    for (int j = 0; j <= n; ++j) {
+      const __m128i remainder = low32_word(int64_t(low64(dividend[j])) % q);
+      acc = _mm_ternarylogic_epi64(acc, mulhrs16(acc, product[j]), remainder, 0x96);
+    }
+    store(t.X, _mm_xor_si128(dividend[n], product[n]));
+#else
+    __m128i use_div = top_byte_everywhere(bits);  // as in branch 5
     __m128i last = t.x;
     for (int j = 0; j <= n; ++j) {
       const __m128i word = load(t.P + j);
@@ -393,6 +429,7 @@ inline __m128i run_step(Lane* lane, uint64_t sel, __m128i* P, __m128i* X) {
       with_mul = swap;
     }
     store(t.X, last);
+#endif
     store(t.P, _mm_xor_si128(t.x, acc));
   } else {
     acc = _mm_xor_si128(acc, clmul_lohi(_mm_xor_si128(t.B, t.x)));
