@@ -34,7 +34,7 @@ struct Options {
   bool tls = false;  // stratum+ssl:// or stratum+tls://
   std::vector<PoolAddress> backup_pools;  // in order of preference
   std::optional<Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show
-  bool tls_insecure = false;                        // accept any certificate
+  bool tls_insecure = false;                    // accept any certificate
   std::string api_host;  // empty: no monitoring API
   uint16_t api_port = 0;  // 0: one the system picks
   std::string api_token;

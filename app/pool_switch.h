@@ -46,9 +46,9 @@ class PoolSwitch {
   const std::vector<PoolAddress> pools_;
   Stratum::Config& config_;
   const Restart restart_;
-  std::mutex mutex_;        // guards failover_ and session_
-  Failover failover_;  // its state is touched by three threads
-  size_t session_ = 0;      // pool of the client's current session
+  std::mutex mutex_;    // guards failover_ and session_
+  Failover failover_;   // its state is touched by three threads
+  size_t session_ = 0;  // pool of the client's current session
   Stratum probe_;
 };
 

@@ -77,8 +77,8 @@ inline void store(void* p, __m128i v) { _mm_store_si128(static_cast<__m128i*>(p)
 
 // Byte by byte: a where the mask byte's top bit is clear, b where it is set.
 inline __m128i pick(__m128i a, __m128i b, __m128i mask) { return _mm_blendv_epi8(a, b, mask); }
-// Every byte set to the top byte of v (for the looped branches, which the
-// AVX-512 build does not loop).
+// Every byte set to the top byte of v: the pass masks of the looped branches'
+// per-pass forms, which the AVX-512 build does not use.
 [[maybe_unused]] inline __m128i top_byte_everywhere(int64_t v) {
   return _mm_set1_epi8(char(uint8_t(uint64_t(v) >> 56)));
 }
@@ -200,6 +200,10 @@ inline __m256i load2(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_c
 // Masked forms with every mask bit set are the plain instructions; GCC 12 warns
 // about the undefined filler that the unmasked intrinsics pass.
 inline __m512i broadcast_word(__m128i v) { return _mm512_maskz_broadcast_i32x4(0xFFFF, v); }
+// The partners of four consecutive passes: `even` for passes 0 and 2, `odd` for 1 and 3.
+inline __m512i by_parity(__m128i even, __m128i odd) {
+  return _mm512_mask_blend_epi64(0xCC, broadcast_word(even), broadcast_word(odd));
+}
 // Two key words at lo, then two at hi.
 inline __m512i words_2x2(const uint8_t* lo, const uint8_t* hi) {
   return _mm512_mask_broadcast_i64x4(_mm512_maskz_broadcast_i64x4(0x0F, load2(lo)), 0xF0, load2(hi));
@@ -211,10 +215,8 @@ inline __m128i aes_clmul_passes(const __m128i* key, int n, uint8_t pattern, __m1
                                 __m128i with_clmul) {
   const uint8_t* base = reinterpret_cast<const uint8_t*>(key);
   const uint16_t* key_at = kPassPlan.key_at[pattern];
-  const __m512i aes_b = broadcast_word(with_aes);
-  const __m512i clmul_b = broadcast_word(with_clmul);
-  const __m512i aes_partner = _mm512_mask_blend_epi64(0xCC, aes_b, clmul_b);  // A C A C
-  const __m512i clmul_partner = _mm512_mask_blend_epi64(0xCC, clmul_b, aes_b);  // C A C A
+  const __m512i aes_partner = by_parity(with_aes, with_clmul);
+  const __m512i clmul_partner = by_parity(with_clmul, with_aes);
   // 64-bit elements: pass j's word and AES partner as the two states of a pair.
   const __m512i first_pair = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
   const __m512i second_pair = _mm512_setr_epi64(4, 5, 8, 9, 6, 7, 10, 11);
@@ -257,10 +259,8 @@ inline __m128i aes_clmul_passes(const __m128i* key, int n, uint8_t pattern, __m1
 // odd ones, its multiply partner the other.
 inline void div_mul_terms(const __m128i* key, uint8_t pattern, __m128i with_div, __m128i with_mul,
                           __m128i dividend[8], __m128i product[8]) {
-  const __m512i div_b = broadcast_word(with_div);
-  const __m512i mul_b = broadcast_word(with_mul);
-  const __m512i div_partner = _mm512_mask_blend_epi64(0xCC, div_b, mul_b);  // D M D M
-  const __m512i mul_partner = _mm512_mask_blend_epi64(0xCC, mul_b, div_b);  // M D M D
+  const __m512i div_partner = by_parity(with_div, with_mul);
+  const __m512i mul_partner = by_parity(with_mul, with_div);
   const unsigned division = kPassPlan.bit_set[pattern];
   for (int half = 0; half < 2; ++half) {
     const __m512i words = _mm512_loadu_si512(key + 4 * half);

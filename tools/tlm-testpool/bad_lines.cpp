@@ -61,16 +61,16 @@ std::vector<std::string> broken_notify_lines(const Job& job) {
                                          "\"" + bin_to_hex(h + 104, 4) + "\"", "true",
                                          "\"" + sol + "\""};
   const std::pair<size_t, std::string> breaks[] = {
-      {1, "\"0400010\""},                       // version one digit short
-      {1, "4"},                                 // version not a string
-      {2, "\"" + bin_to_hex(h + 4, 32) + "00\""},       // previous hash one byte long
-      {3, "\"" + bin_to_hex(h + 36, 31) + "zz\""},      // merkle root with non-hex digits
-      {4, "\"" + bin_to_hex(h + 68, 31) + "\""},        // sapling root one byte short
-      {5, "\"" + job.ntime + "0\""},             // time of nine digits
-      {6, "\"0f0f0f1\u00e9\""},                  // bits with a non-ASCII character
-      {8, "\"" + sol + "0\""},                   // solution of odd length
-      {8, "\"" + sol + "00\""},                  // solution one byte too long
-      {8, "\"07 00\""},                          // solution with a space
+      {1, "\"0400010\""},                           // version one digit short
+      {1, "4"},                                     // version not a string
+      {2, "\"" + bin_to_hex(h + 4, 32) + "00\""},   // previous hash one byte long
+      {3, "\"" + bin_to_hex(h + 36, 31) + "zz\""},  // merkle root with non-hex digits
+      {4, "\"" + bin_to_hex(h + 68, 31) + "\""},    // sapling root one byte short
+      {5, "\"" + job.ntime + "0\""},                // time of nine digits
+      {6, "\"0f0f0f1\u00e9\""},                     // bits with a non-ASCII character
+      {8, "\"" + sol + "0\""},                      // solution of odd length
+      {8, "\"" + sol + "00\""},                     // solution one byte too long
+      {8, "\"07 00\""},                             // solution with a space
   };
   std::vector<std::string> lines;
   for (const auto& [index, value] : breaks) {
