@@ -19,6 +19,7 @@ expected="./usr/bin/ilvo-varnel-tlm
 ./usr/bin/tlm-hash
 ./usr/lib/systemd/system/ilvo-varnel-tlm.service
 ./usr/share/doc/ilvo-varnel-tlm/README.md
+./usr/share/doc/ilvo-varnel-tlm/copyright
 ./usr/share/doc/ilvo-varnel-tlm/examples/config.json"
 [ "$files" = "$expected" ] || fail "file list:
 $files"
