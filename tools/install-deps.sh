@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, if any is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libssl-dev pkg-config
-  libcpp-httplib-dev dpkg-dev systemd iproute2)
+  libcpp-httplib-dev dpkg-dev file systemd iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
