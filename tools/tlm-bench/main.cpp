@@ -91,11 +91,12 @@ std::string reference_kernel() {
 
 // `reference` is the reference kernel's rate at the same threads and lanes, 0 if
 // not measured.
-void print_row(const tlm_bench::Result& r, double reference) {
+// `width` is that of the ratio's column.
+void print_row(const tlm_bench::Result& r, double reference, int width) {
   char ratio[16] = "n/a";
   if (reference > 0) std::snprintf(ratio, sizeof ratio, "%.2f", r.hs / reference);
-  std::printf("%-8s %7d %6d %9.3f MH/s %7s %11s %11s %8s\n", r.kernel, r.threads, r.lanes,
-              r.hs / 1e6, ratio, per_hash(r, r.counts.instructions).c_str(),
+  std::printf("%-8s %7d %6d %9.3f MH/s %*s %11s %11s %8s\n", r.kernel, r.threads, r.lanes,
+              r.hs / 1e6, width, ratio, per_hash(r, r.counts.instructions).c_str(),
               per_hash(r, r.counts.cycles).c_str(), per_hash(r, r.counts.branch_misses).c_str());
 }
 
@@ -131,9 +132,11 @@ int main(int argc, char** argv) {
   const double slice = options.seconds / rounds;
 
   const std::string reference = reference_kernel();
+  const std::string ratio_title = "vs " + reference;
+  const int ratio_width = std::max(7, int(ratio_title.size()));
   if (!options.json) {
-    std::printf("kernel   threads  lanes        rate  %7s  instr/hash  cycles/hash  mispred\n",
-                ("vs " + reference).c_str());
+    std::printf("kernel   threads  lanes        rate  %*s  instr/hash  cycles/hash  mispred\n", ratio_width,
+                ratio_title.c_str());
   }
   tlm_bench::Result best;
   const tlm_kernel* best_kernel = kernels[0];
@@ -156,7 +159,7 @@ int main(int argc, char** argv) {
       if (options.json) print_json(rows[i]);
     }
     if (!options.json) {
-      for (const tlm_bench::Result& r : rows) print_row(r, reference_hs);
+      for (const tlm_bench::Result& r : rows) print_row(r, reference_hs, ratio_width);
     }
     std::fflush(stdout);
   }
