@@ -49,13 +49,17 @@ constexpr uint8_t gf_mul(uint8_t a, uint8_t b) {
   return p;
 }
 
-// The AES S-box: the inverse in GF(2^8) (x^254), then the affine map.
+// The AES S-box: the inverse in GF(2^8), x^254 = x^2 x^4 ... x^128, then the affine
+// map.
 struct SBox {
   uint8_t at[256];
   constexpr SBox() : at() {
     for (int x = 0; x < 256; ++x) {
       uint8_t inv = 1;
-      for (int i = 0; i < 254; ++i) inv = gf_mul(inv, uint8_t(x));
+      for (uint8_t power = uint8_t(x), i = 0; i < 7; ++i) {
+        power = gf_mul(power, power);
+        inv = gf_mul(inv, power);
+      }
       const auto rotl = [](uint8_t v, int n) { return uint8_t((v << n) | (v >> (8 - n))); };
       at[x] = uint8_t(inv ^ rotl(inv, 1) ^ rotl(inv, 2) ^ rotl(inv, 3) ^ rotl(inv, 4) ^ 0x63);
     }
