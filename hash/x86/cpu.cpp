@@ -15,7 +15,9 @@ bool bit(unsigned reg, int n) { return ((reg >> n) & 1) != 0; }
 // spaces made single.
 std::string read_brand() {
   unsigned regs[12] = {};
-  if (__get_cpuid_max(0x80000000, nullptr) < 0x80000004) return "";
+  // g++ declares the result unsigned, clang int.
+  const unsigned highest = __get_cpuid_max(0x80000000, nullptr);
+  if (highest < 0x80000004) return "";
   for (unsigned i = 0; i < 3; ++i) {
     unsigned* r = &regs[4 * i];
     __get_cpuid(0x80000002 + i, &r[0], &r[1], &r[2], &r[3]);
