@@ -5,9 +5,8 @@
 
 namespace tlm {
 
-// The brand string the processor reports (CPUID), spaces trimmed; "unknown CPU"
-// when it has none. Read from the processor, not /proc, which a hardened service
-// may not see.
+// The processor's name as the engine reads it from the processor (not from /proc,
+// which a hardened service may not see); "unknown CPU" when it tells none.
 std::string cpu_model();
 
 }  // namespace tlm

@@ -39,7 +39,7 @@ std::string usage_format() {
          "  -t, --threads <n>        mining threads (default: all logical CPUs)\n"
          "      --stats-file <f>     write JSON stats every 10 s\n"
          "      --no-color           plain output\n"
-         "      --kernel <name>      force a hash kernel: avx512, avx2, avx or sse4.1\n"
+         "      --kernel <name>      force a hash kernel: avx512, avx2, avx, sse4.1, neon or portable\n"
          "      --config <file>      read options from a JSON file (the command line wins)\n"
          "      --api <host:port>    monitoring API: GET /summary, GET /metrics\n"
          "      --api-token <t>      require Authorization: Bearer <t> (needed beyond loopback)\n"

@@ -20,7 +20,6 @@
 #include "app/statistics.h"
 #include "app/threads.h"
 #include "engine/engine.h"
-#include "hash/cpu_features.h"
 #include "miner/miner.h"
 #include "miner/target.h"
 #include "stratum/stratum.h"
@@ -56,10 +55,6 @@ Snapshot fixed_figures(const Options& opts) {
 }  // namespace
 
 int run(Options opts) {
-  if (vh_missing_instructions() != nullptr) {
-    log_line(kBad, "this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported");
-    return 1;
-  }
   tlm_engine_global_init();
   if (!opts.kernel.empty()) {
     if (const char* refusal = tlm_engine_use(opts.kernel.c_str())) {

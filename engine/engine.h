@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "hash/header_layout.h"
+#include "hash/job_layout.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -15,8 +16,8 @@ extern "C" {
 enum {
   kTlmHeaderSize = tlm::kHeaderSize,
   kTlmHashSize = tlm::kHashSize,
-  kTlmKeySize = 8832,
-  kTlmJobSize = 9024,
+  kTlmKeySize = tlm::kKeyBytes,
+  kTlmJobSize = tlm::kJobBytes,
   kTlmLaneStride = 9600,
   kTlmLaneAreaSize = 2 * 1024 * 1024,
   kTlmMaxLanes = 64,
@@ -44,9 +45,10 @@ typedef void tlm_full_kernel(const uint8_t* job, uint8_t* scratch, int32_t lanes
 typedef tlm_scan_kernel* tlm_scan_fn;
 typedef tlm_full_kernel* tlm_full_fn;
 
-// The kernel builds: one source compiled once per instruction set.
-tlm_scan_kernel tlm_scan_sse, tlm_scan_avx, tlm_scan_avx2, tlm_scan_avx512;
-tlm_full_kernel tlm_full_sse, tlm_full_avx, tlm_full_avx2, tlm_full_avx512;
+// The portable kernel, which runs on any processor; each architecture's own
+// kernels are in its folder's list (tlm_engine_kernels).
+tlm_scan_kernel tlm_scan_portable;
+tlm_full_kernel tlm_full_portable;
 
 // The selected kernels; written only by tlm_engine_global_init and
 // tlm_engine_use, before any mining thread runs.
@@ -56,22 +58,24 @@ extern const char* g_isa;
 
 // One kernel build as users see it.
 typedef struct tlm_kernel {
-  const char* name;         // what tlm_engine_use takes: "avx512", "avx2", "avx", "sse4.1"
+  const char* name;         // what tlm_engine_use takes: "avx512", "neon", "portable", ...
   const char* description;  // one line: how it hashes
   const char* needs;        // the processor features and register state it needs
   tlm_scan_fn scan;
   tlm_full_fn full;
 } tlm_kernel;
 
-// Fills the Haraka constants and selects the widest kernel that this processor
-// and its operating system can run. Call once, before anything else hashes.
+// Selects the widest kernel that this processor and its operating system can run.
+// Call once, before any mining thread starts.
 void tlm_engine_global_init(void);
-// Name of the selected kernel ("sse4.1" before tlm_engine_global_init).
+// Name of the selected kernel ("portable" before tlm_engine_global_init).
 const char* tlm_engine_isa(void);
-// Every kernel, widest first; *count receives their number.
+// Every kernel of this architecture, widest first, the portable one last; *count
+// receives their number.
 const tlm_kernel* tlm_engine_kernels(int32_t* count);
 // Null when this processor and operating system can run `kernel` (an entry of
 // tlm_engine_kernels), otherwise a one-line reason such as "the processor lacks VAES".
+// The portable kernel runs everywhere.
 const char* tlm_engine_unusable(const tlm_kernel* kernel);
 // Selects the kernel called `name`; call it after tlm_engine_global_init, which
 // selects the widest. Returns null on success; otherwise a one-line message saying
@@ -80,6 +84,10 @@ const char* tlm_engine_use(const char* name);
 // One line for the start-up log, valid until the selection changes: the selected
 // kernel, and why the next wider one is not in use (not usable here, or forced).
 const char* tlm_engine_choice(void);
+// The processor's name for the start-up line, read from the processor itself (its
+// brand string on x86, its core's main ID register on ARM64); "unknown CPU" when
+// it tells none.
+const char* tlm_engine_processor(void);
 
 // The lane count every entry point uses: `lanes` brought into 1..64, since more
 // would overrun the lane area.
@@ -98,10 +106,11 @@ uint32_t tlm_engine_scan(tlm_engine* engine, uint32_t nonce_start, uint32_t coun
                          uint64_t target_hi, uint32_t* found, int32_t* nfound);
 // Full hashes of one batch with the selected kernel; out holds lanes x 32 bytes.
 void tlm_engine_full(tlm_engine* engine, uint32_t nonce_base, uint8_t* out);
-// Portable reference hash of a 1487-byte header; any thread, any time.
+// Reference hash of a 1487-byte header with the fastest hash core this processor
+// runs (vh_hash_header); any thread, any time.
 void tlm_engine_hash_ref(uint8_t* out, const uint8_t* header);
-// Checks the reference against the known answer and the selected full kernel
-// against the reference; returns the number of failed comparisons (0 = pass), or 1
+// Checks the reference hash (tlm_engine_hash_ref) against the known answer and the
+// selected full kernel against it; returns the number of failed comparisons (0 = pass), or 1
 // when no context can be made.
 int32_t tlm_engine_selftest(int32_t lanes);
 

@@ -1,20 +1,13 @@
-// The Haraka v2 round constants and the C entry points of the two permutations.
-#include <immintrin.h>
+// The Haraka v2 round constants, laid out at compile time from the published table.
+#include "hash/haraka.h"
 
 #include <cstdint>
-
-#include "hash/haraka.h"
-#include "hash/haraka_ops.h"
-
-extern "C" {
-alignas(16) __m128i haraka_rc[40];
-}
 
 namespace {
 
 // RC0..RC39 as published, each as its four 32-bit words from the most significant
 // (lane 3) down to lane 0, so the table reads like the published hex.
-const uint32_t kRoundConstants[40][4] = {
+constexpr uint32_t kRoundConstants[40][4] = {
     {0x0684704c, 0xe620c00a, 0xb2c5fef0, 0x75817b9d},  // RC0
     {0x8b66b4e1, 0x88f3a06b, 0x640f6ba4, 0x2f08f717},  // RC1
     {0x3402de2d, 0x53f28498, 0xcf029d60, 0x9f029114},  // RC2
@@ -57,31 +50,17 @@ const uint32_t kRoundConstants[40][4] = {
     {0x756acc03, 0x02288288, 0x4ad6bdfd, 0xe9c59da1},  // RC39
 };
 
+// Lane 0 (the last word of a row) first, each lane little-endian.
+constexpr HarakaRoundConstants in_memory_order() {
+  HarakaRoundConstants rc{};
+  for (int i = 0; i < 40; i++) {
+    for (int lane = 0; lane < 4; lane++) {
+      for (int b = 0; b < 4; b++) rc.bytes[16 * i + 4 * lane + b] = uint8_t(kRoundConstants[i][3 - lane] >> (8 * b));
+    }
+  }
+  return rc;
+}
+
 }  // namespace
 
-extern "C" {
-
-void haraka_init() {
-  for (int i = 0; i < 40; i++) {
-    const uint32_t* c = kRoundConstants[i];
-    // _mm_set_epi32 takes lane 3 first, which is the order of the table.
-    haraka_rc[i] = _mm_set_epi32(static_cast<int>(c[0]), static_cast<int>(c[1]),
-                                 static_cast<int>(c[2]), static_cast<int>(c[3]));
-  }
-}
-
-void haraka512(uint8_t out[32], const uint8_t in[64], const __m128i* keys) {
-  haraka512_keyed(out, in, keys);
-}
-
-void haraka256(uint8_t out[32], const uint8_t in[32]) {
-  const __m128i* i = reinterpret_cast<const __m128i*>(in);
-  __m128i s0 = _mm_loadu_si128(i);
-  __m128i s1 = _mm_loadu_si128(i + 1);
-  haraka256_words(s0, s1, haraka_rc);
-  __m128i* o = reinterpret_cast<__m128i*>(out);
-  _mm_storeu_si128(o, s0);
-  _mm_storeu_si128(o + 1, s1);
-}
-
-}  // extern "C"
+extern "C" constinit const HarakaRoundConstants haraka_rc = in_memory_order();

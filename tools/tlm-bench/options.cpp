@@ -54,8 +54,9 @@ const char* usage() {
   return "usage: tlm-bench [--kernel NAME] [--threads N] [--lanes N[,N...]] [--seconds S]\n"
          "                 [--json] [--selftest]\n"
          "\n"
-         "  --kernel NAME      only this kernel: avx512, avx2, avx or sse4.1 (default: every one\n"
-         "                     the CPU can run, side by side, then a thread-scaling line)\n"
+         "  --kernel NAME      only this kernel: avx512, avx2, avx, sse4.1 (x86), neon (ARM64) or\n"
+         "                     portable (default: every one the CPU can run, side by side, then\n"
+         "                     a thread-scaling line)\n"
          "  --threads N        mining threads (default: 1, and all logical CPUs for the best)\n"
          "  --lanes N[,N...]   nonces hashed side by side per thread, 1..64 (default 32)\n"
          "  --seconds S        length of each measurement (default 5)\n"
@@ -81,7 +82,7 @@ bool parse(int argc, char** argv, Options* options, std::string* error) {
       options->help = true;
     } else if (arg == "--kernel") {
       if (!take_value() || value.empty()) {
-        *error = "--kernel needs a name: avx512, avx2, avx or sse4.1";
+        *error = "--kernel needs a name: avx512, avx2, avx, sse4.1, neon or portable";
         return false;
       }
       options->kernel = std::string(value);

@@ -7,8 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "hash/cpu_features.h"
-#include "hash/haraka.h"
 #include "hash/header_layout.h"
 #include "hash/hex.h"
 #include "hash/verushash.h"
@@ -59,12 +57,6 @@ std::string_view trim(std::string_view s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The hash library is built for these instructions; say so instead of crashing.
-  if (vh_missing_instructions() != nullptr) {
-    std::fputs("tlm-hash: this CPU lacks AES-NI, PCLMUL or SSE4.1: not supported\n", stderr);
-    return 1;
-  }
-  haraka_init();
   bool all_hashed = true;
   if (argc > 1) {
     for (int i = 1; i < argc; i++) all_hashed &= hash_one(argv[i], "argument", i);

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  testpool::PoolServer server(options, vh_oracle);
+  testpool::PoolServer server(options, vh_hash_header);
   if (!server.listen()) return 1;
   server.run(g_stop);
   if (!options.summary_file.empty() && !server.summary().write(options.summary_file)) {

@@ -1,0 +1,14 @@
+// The ARM64 kernel: engine/lane_kernel.h with NEON words, AES and PMULL, built with
+// -march=armv8-a+crypto.
+#include "hash/arm64/word.h"
+
+#include "engine/lane_kernel.h"
+
+extern "C" uint32_t tlm_scan_neon(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_start,
+                                  uint32_t count, uint64_t target_hi, uint32_t* found, int32_t* nfound) {
+  return scan<PlainHooks>(job, scratch, lanes, nonce_start, count, target_hi, found, nfound);
+}
+extern "C" void tlm_full_neon(const uint8_t* job, uint8_t* scratch, int32_t lanes, uint32_t nonce_base,
+                              uint8_t* out) {
+  full<PlainHooks>(job, scratch, lanes, nonce_base, out);
+}
