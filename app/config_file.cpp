@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/printable.h"
 #include "json/json.h"
 
 namespace tlm {
@@ -95,7 +96,7 @@ bool config_to_args(const std::string& text, ConfigArgs& out, std::string& error
     for (const Key& k : kKeys)
       if (key == k.name) known = &k;
     if (!known) {
-      error = "unknown key \"" + key + "\"";
+      error = "unknown key \"" + printable(key) + "\"";
       return false;
     }
     for (size_t j = 0; j < i; ++j) {
