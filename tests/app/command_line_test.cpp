@@ -1,5 +1,7 @@
 // The command line as a user meets it: the real executable, its exact output and exit code.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -148,7 +150,11 @@ TEST(CommandLine, ConfigFileErrorsNameTheFileAndKey) {
   }
   std::remove(path.c_str());
   expect_run({"--config", path, "--version"}, 1, kBanner, in + "No such file or directory\n");
-  expect_run({"--config", dir, "--version"}, 1, kBanner, "config file " + dir + ": Is a directory\n");
+  const std::string fifo = dir + "command_line_config." + std::to_string(getpid()) + ".fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& special : {dir, fifo, std::string("/dev/null")})
+    expect_run({"--config", special, "--version"}, 1, kBanner, "config file " + special + ": not a regular file\n");
+  std::remove(fifo.c_str());
 }
 
 }  // namespace
