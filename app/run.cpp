@@ -143,6 +143,7 @@ int run(Options opts) {
   };
   // Without a connection no share could be sent: the threads sleep.
   stratum.on_lost = [&] { miner.withdraw(); };
+  stratum.on_ended = [&] { pool_switch.ended(); };
   stratum.on_share = [&](const ShareResult& r) { report_share_result(r, stratum.counts()); };
   stratum.on_message = report_pool_message;
   miner.on_found = [&](double reached) {
