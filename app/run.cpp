@@ -83,6 +83,11 @@ int run(Options opts) {
   // A closed terminal or a supervisor's reload signal stops as cleanly as SIGTERM.
   signal(SIGHUP, on_signal);
   signal(SIGPIPE, SIG_IGN);
+  // The terminal never stops the miner: in the background, reading it fails
+  // instead (the keyboard waits for the front) and writing to it goes on, also
+  // with `stty tostop`.
+  signal(SIGTTIN, SIG_IGN);
+  signal(SIGTTOU, SIG_IGN);
   // A parent process may have left them blocked, which would make the miner
   // impossible to stop.
   const sigset_t stop = stop_signals();
