@@ -1,7 +1,9 @@
 #include "app/api_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,10 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <vector>
+#include <cstring>
+#include <string_view>
 
 namespace tlm {
 
@@ -20,42 +20,36 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Limits of one connection: it carries one request, which must arrive whole
-// within kRequestTime and within kMaxRequestBytes, or the connection is closed.
+// A request must arrive whole within kRequestTime of its connection being
+// accepted and within kMaxRequestBytes; the reply then has kRequestTime to be
+// taken. Monitoring asks little, so one thread serves every connection, and it
+// never waits on any one of them.
 constexpr size_t kMaxRequestBytes = 4096;
 constexpr auto kRequestTime = std::chrono::seconds(3);
-// Requests are served one at a time: each is bounded, monitoring asks little, and
-// httplib's request handling then never runs on two threads at once (ThreadSanitizer
-// reports a race inside the library when it does). A few accepted connections may
-// wait; beyond that a new connection is closed at once.
-constexpr int kWorkers = 1;
-constexpr size_t kMaxWaiting = 4;
-// How often a wait looks at the stop flag.
-constexpr int kStopCheckMs = 100;
+// Open connections, in all and from one client address: beyond either a new
+// connection is closed at once (beyond the first, it waits to be accepted).
+constexpr size_t kMaxConnections = 64;
+constexpr size_t kMaxPerAddress = 8;
 
-// Set while the accepting thread runs a connection's task itself to refuse it.
-thread_local bool t_refuse = false;
-
-// The bytes of one connection, read and written against one deadline and a
-// read budget. httplib parses the request from it.
-class LimitedStream : public httplib::Stream {
+// One whole request, as read by the thread, for httplib to parse; the reply it
+// writes is collected.
+class BufferStream : public httplib::Stream {
  public:
-  LimitedStream(int fd, Clock::time_point deadline, const std::atomic<bool>& stopping)
-      : fd_(fd), deadline_(deadline), stopping_(stopping) {}
+  explicit BufferStream(std::string request) : in_(std::move(request)) {}
 
-  bool is_readable() const override { return wait(POLLIN); }
-  bool is_writable() const override { return wait(POLLOUT); }
+  bool is_readable() const override { return read_ < in_.size(); }
+  bool is_writable() const override { return true; }
 
   ssize_t read(char* ptr, size_t size) override {
-    if (received_ >= kMaxRequestBytes || !wait(POLLIN)) return -1;
-    ssize_t got = recv(fd_, ptr, std::min(size, kMaxRequestBytes - received_), 0);
-    if (got > 0) received_ += static_cast<size_t>(got);
-    return got;
+    const size_t n = std::min(size, in_.size() - read_);
+    memcpy(ptr, in_.data() + read_, n);
+    read_ += n;
+    return static_cast<ssize_t>(n);
   }
 
   ssize_t write(const char* ptr, size_t size) override {
-    if (!wait(POLLOUT)) return -1;
-    return send(fd_, ptr, size, MSG_NOSIGNAL);
+    reply.append(ptr, size);
+    return static_cast<ssize_t>(size);
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
@@ -66,85 +60,75 @@ class LimitedStream : public httplib::Stream {
     ip.clear();
     port = 0;
   }
-  socket_t socket() const override { return fd_; }
+  socket_t socket() const override { return INVALID_SOCKET; }
+
+  std::string reply;
 
  private:
-  // Waits for `events` until the deadline or a stop; true when the socket is
-  // ready (or failed, which the following call reports).
-  bool wait(short events) const {
-    while (!stopping_.load()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-      if (left <= 0) return false;
-      pollfd p{fd_, events, 0};
-      const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, kStopCheckMs)));
-      if (ready > 0) return true;
-      if (ready < 0 && errno != EINTR) return false;
-    }
-    return false;
-  }
-
-  int fd_;
-  Clock::time_point deadline_;
-  const std::atomic<bool>& stopping_;
-  size_t received_ = 0;
+  std::string in_;
+  size_t read_ = 0;
 };
 
-// A fixed set of workers with a short waiting line; a connection that finds the
-// line full is refused on the accepting thread.
-class BoundedWorkers : public httplib::TaskQueue {
- public:
-  BoundedWorkers() {
-    for (int i = 0; i < kWorkers; ++i) threads_.emplace_back([this] { work(); });
+// The request without its Range headers: the endpoints always answer whole, so
+// no request gets a reply many times its own size.
+std::string without_ranges(const std::string& request) {
+  static constexpr std::string_view kRange = "range:";
+  std::string kept;
+  for (size_t begin = 0, end; begin < request.size(); begin = end) {
+    end = std::min(request.find('\n', begin), request.size() - 1) + 1;
+    const std::string_view line(request.data() + begin, end - begin);
+    const bool range = line.size() >= kRange.size() &&
+                       std::equal(kRange.begin(), kRange.end(), line.begin(), [](char a, char b) {
+                         return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+                       });
+    if (!range) kept += line;
   }
-  ~BoundedWorkers() override { shutdown(); }
+  return kept;
+}
 
-  void enqueue(std::function<void()> fn) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!shutdown_ && waiting_.size() < kMaxWaiting) {
-        waiting_.push_back(std::move(fn));
-        ready_.notify_one();
-        return;
-      }
-    }
-    t_refuse = true;  // the task then only closes its socket
-    fn();
-    t_refuse = false;
+// The client's address alone (no port), as bytes: what the per-address bound counts.
+std::string client_address(const sockaddr_storage& peer) {
+  if (peer.ss_family == AF_INET6) {
+    const auto& a = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
+    return std::string(reinterpret_cast<const char*>(&a), sizeof a);
   }
+  const auto& a = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
+  return std::string(reinterpret_cast<const char*>(&a), sizeof a);
+}
 
-  void shutdown() override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      shutdown_ = true;
-    }
-    ready_.notify_all();
-    for (std::thread& t : threads_)
-      if (t.joinable()) t.join();
-  }
-
- private:
-  // Runs tasks until shut down with none left; a task run after the stop only
-  // closes its socket.
-  void work() {
-    for (;;) {
-      std::function<void()> fn;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [&] { return shutdown_ || !waiting_.empty(); });
-        if (waiting_.empty()) return;
-        fn = std::move(waiting_.front());
-        waiting_.pop_front();
-      }
-      fn();
+// A listening non-blocking socket on the first address of `host` that binds, or -1.
+int listen_on(const std::string& host, uint16_t port, uint16_t& bound) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0) return -1;
+  int fd = -1;
+  for (const addrinfo* ai = list; ai != nullptr && fd < 0; ai = ai->ai_next) {
+    fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+    if (fd < 0) continue;
+    // Only SO_REUSEADDR: a second miner must not share the port.
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || listen(fd, SOMAXCONN) != 0) {
+      close(fd);
+      fd = -1;
     }
   }
+  freeaddrinfo(list);
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (fd >= 0 && getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    bound = ntohs(addr.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(addr).sin6_port
+                                             : reinterpret_cast<sockaddr_in&>(addr).sin_port);
+  return fd;
+}
 
-  std::vector<std::thread> threads_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> waiting_;  // guarded by mutex_
-  bool shutdown_ = false;                      // guarded by mutex_
-};
+void close_connection(int fd) {
+  ::shutdown(fd, SHUT_RDWR);
+  ::close(fd);
+}
 
 // Compares in time that depends only on the expected token's length.
 bool same_secret(const std::string& given, const std::string& expected) {
@@ -156,25 +140,24 @@ bool same_secret(const std::string& given, const std::string& expected) {
 
 }  // namespace
 
-// httplib's server with every connection read through a LimitedStream: one
-// request per connection, bounded in size and time, refused when the workers
-// are all taken.
-class ApiServer::Server : public httplib::Server {
+// httplib's request parsing, routing and reply writing, on requests read whole.
+class ApiServer::Router : public httplib::Server {
  public:
-  std::atomic<bool> stopping{false};
-
- private:
-  bool process_and_close_socket(socket_t sock) override {
-    bool served = false;
-    if (!t_refuse && !stopping.load()) {
-      LimitedStream stream(sock, Clock::now() + kRequestTime, stopping);
-      bool closed = false;
-      served = process_request(stream, true, closed, nullptr);
-    }
-    ::shutdown(sock, SHUT_RDWR);
-    ::close(sock);
-    return served;
+  std::string answer(const std::string& request) {
+    BufferStream stream(without_ranges(request));
+    bool closed = false;
+    process_request(stream, true, closed, nullptr);
+    return std::move(stream.reply);
   }
+};
+
+struct ApiServer::Connection {
+  int fd = -1;
+  std::string address;
+  Clock::time_point deadline;
+  std::string request;
+  std::string reply;  // empty until the request is whole
+  size_t sent = 0;
 };
 
 bool is_loopback_host(const std::string& host) {
@@ -191,14 +174,8 @@ ApiServer::~ApiServer() { stop(); }
 
 bool ApiServer::start(const std::string& host, uint16_t port, const std::string& token, std::string& error) {
   token_ = token;
-  server_ = std::make_unique<Server>();
-  server_->new_task_queue = [] { return new BoundedWorkers; };
-  // Only SO_REUSEADDR: a second miner must not share the port.
-  server_->set_socket_options([](socket_t fd) {
-    int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-  server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+  router_ = std::make_unique<Router>();
+  router_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     static const std::string kScheme = "Bearer ";
     const std::string given = req.get_header_value("Authorization");
     if (token_.empty() || (given.compare(0, kScheme.size(), kScheme) == 0 &&
@@ -209,33 +186,102 @@ bool ApiServer::start(const std::string& host, uint16_t port, const std::string&
     res.set_content("unauthorized\n", "text/plain");
     return httplib::Server::HandlerResponse::Handled;
   });
-  server_->Get("/summary", [this](const httplib::Request&, httplib::Response& res) {
+  router_->Get("/summary", [this](const httplib::Request&, httplib::Response& res) {
     res.set_content(render_summary(figures_.get()), "application/json");
   });
-  server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+  router_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
     res.set_content(render_metrics(figures_.get()), "text/plain; version=0.0.4; charset=utf-8");
   });
 
-  const int bound = port == 0 ? server_->bind_to_any_port(host) : (server_->bind_to_port(host, port) ? port : -1);
-  if (bound <= 0) {
+  listen_fd_ = listen_on(host, port, port_);
+  if (listen_fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
     error = "cannot listen on " + host + ":" + std::to_string(port);
     return false;
   }
-  port_ = static_cast<uint16_t>(bound);
-  thread_ = std::thread([this] {
-    server_->listen_after_bind();
-    listen_returned_.store(true);
-  });
+  thread_ = std::thread([this] { serve(); });
   return true;
 }
 
 void ApiServer::stop() {
-  if (!thread_.joinable()) return;
-  server_->stopping.store(true);
-  // A stop that comes before the listening loop runs would be lost.
-  while (!server_->is_running() && !listen_returned_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  server_->stop();
-  thread_.join();
+  if (thread_.joinable()) {
+    stopping_ = true;
+    char end = 0;
+    while (write(wake_[1], &end, 1) == -1 && errno == EINTR) {
+    }
+    thread_.join();
+  }
+  for (int* fd : {&listen_fd_, &wake_[0], &wake_[1]}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+void ApiServer::serve() {
+  std::vector<Connection> open;
+  while (!stopping_) {
+    const short accepting = open.size() < kMaxConnections ? POLLIN : 0;
+    std::vector<pollfd> fds{{wake_[0], POLLIN, 0}, {listen_fd_, accepting, 0}};
+    auto next_deadline = Clock::time_point::max();
+    for (const Connection& c : open) {
+      fds.push_back({c.fd, static_cast<short>(c.reply.empty() ? POLLIN : POLLOUT), 0});
+      next_deadline = std::min(next_deadline, c.deadline);
+    }
+    int wait_ms = -1;
+    if (!open.empty()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(next_deadline - Clock::now()).count();
+      wait_ms = static_cast<int>(std::max<long long>(left, 0));
+    }
+    if (poll(fds.data(), fds.size(), wait_ms) < 0 && errno != EINTR) break;
+    const auto now = Clock::now();
+    for (size_t i = 0; i < open.size(); ++i) {
+      Connection& c = open[i];
+      const bool going_on = now < c.deadline && (fds[i + 2].revents == 0 ||
+                                                 (c.reply.empty() ? read_request(c) : write_reply(c)));
+      if (!going_on) {
+        close_connection(c.fd);
+        c.fd = -1;
+      }
+    }
+    std::erase_if(open, [](const Connection& c) { return c.fd < 0; });
+    if (fds[1].revents & POLLIN) accept_all(open);
+  }
+  for (const Connection& c : open) close_connection(c.fd);
+}
+
+void ApiServer::accept_all(std::vector<Connection>& open) {
+  while (open.size() < kMaxConnections) {
+    sockaddr_storage peer{};
+    socklen_t len = sizeof peer;
+    const int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;
+    Connection c{fd, client_address(peer), Clock::now() + kRequestTime, {}, {}, 0};
+    const auto same = [&](const Connection& o) { return o.address == c.address; };
+    if (static_cast<size_t>(std::count_if(open.begin(), open.end(), same)) >= kMaxPerAddress) {
+      close_connection(fd);
+      continue;
+    }
+    open.push_back(std::move(c));
+  }
+}
+
+bool ApiServer::read_request(Connection& c) {
+  char chunk[kMaxRequestBytes];
+  const ssize_t got = recv(c.fd, chunk, kMaxRequestBytes - c.request.size(), 0);
+  if (got < 0) return errno == EAGAIN || errno == EINTR;
+  if (got == 0) return false;
+  c.request.append(chunk, static_cast<size_t>(got));
+  // A request that fills the limit without its end is answered as incomplete (400).
+  if (c.request.find("\r\n\r\n") == std::string::npos && c.request.size() < kMaxRequestBytes) return true;
+  c.reply = router_->answer(c.request);
+  c.deadline = Clock::now() + kRequestTime;
+  return write_reply(c);
+}
+
+bool ApiServer::write_reply(Connection& c) {
+  const ssize_t n = send(c.fd, c.reply.data() + c.sent, c.reply.size() - c.sent, MSG_NOSIGNAL);
+  if (n < 0) return errno == EAGAIN || errno == EINTR;
+  c.sent += static_cast<size_t>(n);
+  return c.sent < c.reply.size();
 }
 
 }  // namespace tlm

@@ -1,6 +1,8 @@
 // The monitoring API: GET /summary (JSON) and GET /metrics (Prometheus) over HTTP,
-// served on threads of its own from the last published Snapshot, so a request
-// never waits for the miner and the miner never waits for a request.
+// served on a thread of its own from the last published Snapshot, so a request
+// never waits for the miner and the miner never waits for a request. That thread
+// accepts connections and reads requests without ever waiting on one client, so
+// slow or idle clients cannot keep a whole request from being answered.
 #pragma once
 
 #include <atomic>
@@ -8,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/api_snapshot.h"
 
@@ -32,16 +35,28 @@ class ApiServer {
   bool start(const std::string& host, uint16_t port, const std::string& token, std::string& error);
   // The port it listens on, once started.
   uint16_t port() const { return port_; }
-  // Stops listening, cuts open requests short and joins the threads, within
-  // about a tenth of a second. Further calls do nothing.
+  // Stops listening, closes open connections and joins the thread at once.
+  // Further calls do nothing.
   void stop();
 
  private:
-  class Server;
+  class Router;
+  struct Connection;
 
-  std::unique_ptr<Server> server_;
+  // The thread's loop: accepts, reads, answers and closes connections.
+  void serve();
+  void accept_all(std::vector<Connection>& open);
+  // Reads what has arrived on `c` and answers once the request is whole; false
+  // when the connection is done with.
+  bool read_request(Connection& c);
+  // Writes what the socket takes of the reply; false when it is done with.
+  bool write_reply(Connection& c);
+
+  std::unique_ptr<Router> router_;
   std::thread thread_;
-  std::atomic<bool> listen_returned_{false};
+  std::atomic<bool> stopping_{false};
+  int listen_fd_ = -1;
+  int wake_[2] = {-1, -1};  // a pipe whose write end wakes the thread to stop
   uint16_t port_ = 0;
   std::string token_;
   const PublishedSnapshot& figures_;

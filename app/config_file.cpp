@@ -1,11 +1,16 @@
 #include "app/config_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "app/printable.h"
 #include "json/json.h"
 
 namespace tlm {
@@ -95,7 +100,7 @@ bool config_to_args(const std::string& text, ConfigArgs& out, std::string& error
     for (const Key& k : kKeys)
       if (key == k.name) known = &k;
     if (!known) {
-      error = "unknown key \"" + key + "\"";
+      error = "unknown key \"" + printable(key) + "\"";
       return false;
     }
     for (size_t j = 0; j < i; ++j) {
@@ -114,9 +119,23 @@ bool config_to_args(const std::string& text, ConfigArgs& out, std::string& error
 
 bool read_config_file(const std::string& path, ConfigArgs& out, std::string& error) {
   const std::string where = "config file " + path + ": ";
-  std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
+  // Without O_NONBLOCK a FIFO would hold the start until someone wrote to it.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    error = where + strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    error = where + "not a regular file";
+    return false;
+  }
+  std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd, "rb"), fclose);
   if (!file) {
     error = where + strerror(errno);
+    close(fd);
     return false;
   }
   // One byte more than allowed tells a file that is too large from one that fits.

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "app/printable.h"
+
 namespace tlm {
 
 bool g_color = true;
@@ -26,12 +28,16 @@ std::string format_line(const char* color, const char* msg) {
   tm local{};
   localtime_r(&now, &local);
   strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  char line[1200];
-  if (g_color)
-    snprintf(line, sizeof line, "%s[%s]%s %s%s%s\n", kMuted, stamp, kReset, color, msg, kReset);
-  else
-    snprintf(line, sizeof line, "[%s] %s\n", stamp, msg);
-  return line;
+  const std::string text = printable(msg);
+  if (!g_color) return std::string("[") + stamp + "] " + text + "\n";
+  return std::string(kMuted) + "[" + stamp + "]" + kReset + " " + color + text + kReset + "\n";
+}
+
+// The message of a printf format, cut at 1023 bytes.
+std::string format_message(const char* fmt, va_list args) {
+  char msg[1024];
+  vsnprintf(msg, sizeof msg, fmt, args);
+  return msg;
 }
 
 // Writes all of `text` to standard output; errors (a closed pipe) drop the rest.
@@ -115,18 +121,25 @@ LogQueue& queue() {
 }  // namespace
 
 void log_line(const char* color, const char* fmt, ...) {
-  char msg[1024];
   va_list args;
   va_start(args, fmt);
-  vsnprintf(msg, sizeof msg, fmt, args);
+  const std::string msg = format_message(fmt, args);
   va_end(args);
-  std::string line = format_line(color, msg);
+  std::string line = format_line(color, msg.c_str());
   if (queue().push(line)) return;
   // Start-up, or a test without the writer: no other thread logs yet.
   static std::mutex direct;
   std::lock_guard<std::mutex> lock(direct);
   fflush(stdout);
   write_out(line);
+}
+
+void print_error(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  const std::string msg = format_message(fmt, args);
+  va_end(args);
+  fprintf(stderr, "%s\n", printable(msg).c_str());
 }
 
 void start_log_writer() {

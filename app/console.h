@@ -18,10 +18,15 @@ inline constexpr const char* kBad = "\033[1m\033[38;2;230;70;70m";
 inline constexpr const char* kAccent = "\033[1m\033[38;2;255;77;0m";
 
 // Writes "[YYYY-mm-dd HH:MM:SS] message" to standard output as one line, the message
-// in `color` when g_color is set. Messages longer than 1023 bytes are cut.
-// Safe from any thread. Before start_log_writer() the line is written at once;
+// in `color` when g_color is set. Messages longer than 1023 bytes are cut; control
+// characters and invalid UTF-8 in them are shown escaped (printable()), so no value
+// logged can drive the terminal. Safe from any thread. Before start_log_writer() the line is written at once;
 // after it the line is queued and never waits for the output (see below).
 void log_line(const char* color, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// Writes the message and a line feed to standard error, escaped like log lines: for
+// command-line errors, which echo what the user gave.
+void print_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // From now on log lines go through a bounded queue that one writer thread drains
 // to standard output, so no caller ever waits on a terminal or pipe that is not

@@ -2,7 +2,6 @@
 // of a terminal, each key reaches a callback at once, without Enter or echo.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -15,10 +14,13 @@ class Keyboard {
   Keyboard(const Keyboard&) = delete;
   Keyboard& operator=(const Keyboard&) = delete;
 
-  // When standard input is a terminal and this process is in its foreground,
-  // switches it to single keys without echo (Ctrl-C still stops) and calls
-  // `on_key` on a thread of its own for every key. The terminal's mode comes back
-  // on stop, on exit() and on a fatal signal. False, and nothing changed, when
+  // When standard input is this process's terminal, calls `on_key` on a thread
+  // of its own for every key typed while the process is in the terminal's
+  // foreground, with the terminal in single keys without echo (Ctrl-C still
+  // stops). In the background the terminal is neither read nor changed; Ctrl-Z
+  // gives the terminal its mode back before the process stops, and fg brings
+  // single keys back. The mode also comes back on stop, on exit() and on a fatal
+  // signal. Returns whether keys are read now; false, and nothing started, when
   // there is no such terminal.
   bool start(std::function<void(char)> on_key);
   // Stops reading, joins the thread and restores the terminal. Further calls do nothing.
@@ -29,7 +31,7 @@ class Keyboard {
 
   std::function<void(char)> on_key_;
   std::thread thread_;
-  int wake_[2] = {-1, -1};  // a pipe whose write end ends read_keys
+  int wake_[2] = {-1, -1};  // a pipe that wakes read_keys: to stop, or on Ctrl-Z
 };
 
 }  // namespace tlm

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -39,7 +38,7 @@ int main(int argc, char** argv) {
   prescan_color(count, expanded.data());
   print_banner(kProductName, kProductSubtitle, kVersion, g_color);
   if (!config_read) {
-    fprintf(stderr, "%s\n", config_error.c_str());
+    print_error("%s", config_error.c_str());
     return 1;
   }
 

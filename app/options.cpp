@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "app/api_server.h"
@@ -70,17 +71,17 @@ bool set_threads(const char* option, const char* text, Options& opts) {
   long long n = 0;
   const Number kind = read_number(text, n);
   if (kind == Number::kTooBig) {
-    fprintf(stderr, "%s %s does not fit in 32 bits\n", option, text);
+    print_error("%s %s does not fit in 32 bits", option, text);
     return false;
   }
   if (n > 4 * logical_cpus()) {
-    fprintf(stderr, "%s %s is more than 4 x the %lld logical CPUs\n", option, text, logical_cpus());
+    print_error("%s %s is more than 4 x the %lld logical CPUs", option, text, logical_cpus());
     return false;
   }
   if (kind == Number::kNone)
-    fprintf(stderr, "warning: %s %s is not a number, using all logical CPUs\n", option, text);
+    print_error("warning: %s %s is not a number, using all logical CPUs", option, text);
   else if (kind == Number::kTrailing)
-    fprintf(stderr, "warning: %s %s is read as %lld\n", option, text, n);
+    print_error("warning: %s %s is read as %lld", option, text, n);
   opts.threads = static_cast<int32_t>(n);
   return true;
 }
@@ -89,10 +90,10 @@ void set_lanes(const char* text, Options& opts) {
   long long n = 0;
   const Number kind = read_number(text, n);
   if (kind == Number::kTooBig || n < 1 || n > kTlmMaxLanes) {
-    fprintf(stderr, "warning: --lanes %s is not 1 to 64, using 32\n", text);
+    print_error("warning: --lanes %s is not 1 to 64, using 32", text);
     n = 32;
   } else if (kind == Number::kTrailing) {
-    fprintf(stderr, "warning: --lanes %s is read as %lld\n", text, n);
+    print_error("warning: --lanes %s is read as %lld", text, n);
   }
   opts.lanes = static_cast<int32_t>(n);
 }
@@ -118,11 +119,22 @@ bool set_api(const char* option, const std::string& value, Options& opts) {
   long long port = -1;
   if (colon == std::string::npos || host.empty() ||
       read_number(value.c_str() + colon + 1, port) != Number::kExact || port < 0 || port > 65535) {
-    fprintf(stderr, "%s %s: give host:port with a port of 0 to 65535\n", option, value.c_str());
+    print_error("%s %s: give host:port with a port of 0 to 65535", option, value.c_str());
     return false;
   }
   opts.api_host = host;
   opts.api_port = static_cast<uint16_t>(port);
+  return true;
+}
+
+// Letters, digits and the . - _ of a DNS name, or the : and % of an IPv6 address
+// with its zone: anything else (a space, a control character, a slash) is in no
+// host name.
+bool is_host_name(const std::string& host) {
+  for (const char c : host) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum && std::string_view(".-_:%").find(c) == std::string_view::npos) return false;
+  }
   return true;
 }
 
@@ -134,7 +146,7 @@ bool read_pool(const char* option, const std::string& value, PoolAddress& pool) 
   if (scheme_end != std::string::npos) {
     const std::string scheme = rest.substr(0, scheme_end);
     if (scheme != "stratum+tcp" && scheme != "stratum+ssl" && scheme != "stratum+tls") {
-      fprintf(stderr, "%s %s: unknown scheme, use stratum+tcp://, stratum+ssl:// or stratum+tls://\n", option,
+      print_error("%s %s: unknown scheme, use stratum+tcp://, stratum+ssl:// or stratum+tls://", option,
               value.c_str());
       return false;
     }
@@ -144,16 +156,20 @@ bool read_pool(const char* option, const std::string& value, PoolAddress& pool) 
   std::string host;
   const size_t colon = split_host_port(rest, host);
   if (colon == std::string::npos) {
-    fprintf(stderr, "%s needs host:port\n", strcmp(option, "-o") == 0 ? "--pool" : option);
+    print_error("%s needs host:port", strcmp(option, "-o") == 0 ? "--pool" : option);
     return false;
   }
   if (host.empty()) {
-    fprintf(stderr, "%s %s: the host is empty\n", option, value.c_str());
+    print_error("%s %s: the host is empty", option, value.c_str());
+    return false;
+  }
+  if (!is_host_name(host)) {
+    print_error("%s %s: the host has a character no host name may contain", option, value.c_str());
     return false;
   }
   long long port = 0;
   if (read_number(rest.c_str() + colon + 1, port) != Number::kExact || port < 1 || port > 65535) {
-    fprintf(stderr, "%s %s: the port must be 1 to 65535\n", option, value.c_str());
+    print_error("%s %s: the port must be 1 to 65535", option, value.c_str());
     return false;
   }
   pool.host = host;
@@ -173,7 +189,7 @@ bool set_pool(const char* option, const std::string& value, Options& opts) {
 bool set_fingerprint(const char* text, Options& opts) {
   Fingerprint fp;
   if (!parse_fingerprint(text, fp)) {
-    fprintf(stderr, "--tls-fingerprint %s: not a SHA-256 fingerprint (64 hex digits, colons allowed)\n", text);
+    print_error("--tls-fingerprint %s: not a SHA-256 fingerprint (64 hex digits, colons allowed)", text);
     return false;
   }
   opts.tls_fingerprint = fp;
@@ -184,7 +200,7 @@ bool set_fingerprint(const char* text, Options& opts) {
 // without control characters.
 bool check_text(const char* option, const std::string& value) {
   if (is_printable(value)) return true;
-  fprintf(stderr, "%s has a control character or invalid UTF-8\n", option);
+  print_error("%s has a control character or invalid UTF-8", option);
   return false;
 }
 
@@ -235,11 +251,11 @@ ParseResult parse(int argc, const char* const* argv, Options& opts, const std::v
                              is(arg, nullptr, "--backup-pool") || is(arg, nullptr, "--tls-fingerprint") ||
                              is(arg, nullptr, "--api") || is(arg, nullptr, "--api-token");
     if (!takes_value) {
-      fprintf(stderr, "unknown option %s (see --help)\n", arg);
+      print_error("unknown option %s (see --help)", arg);
       return ParseResult::kExitError;
     }
     if (i + 1 >= argc) {
-      fprintf(stderr, "missing value for %s\n", arg);
+      print_error("missing value for %s", arg);
       return ParseResult::kExitError;
     }
     const char* value = argv[++i];
@@ -272,20 +288,20 @@ ParseResult parse(int argc, const char* const* argv, Options& opts, const std::v
     }
     if (!ok) {
       if (static_cast<size_t>(i) < origins.size() && !origins[i].empty())
-        fprintf(stderr, "(set by %s)\n", origins[i].c_str());
+        print_error("(set by %s)", origins[i].c_str());
       return ParseResult::kExitError;
     }
   }
   if (opts.wallet.empty()) {
     print_usage();
-    fprintf(stderr, "--wallet is required\n");
+    print_error("--wallet is required");
     return ParseResult::kExitError;
   }
   if (!check_text("--wallet", opts.wallet) || !check_text("--rig-id", opts.rig_id) ||
       !check_text("--password", opts.password) || !check_text("--api-token", opts.api_token))
     return ParseResult::kExitError;
   if (!opts.api_host.empty() && opts.api_token.empty() && !is_loopback_host(opts.api_host)) {
-    fprintf(stderr, "--api %s listens beyond this machine: give --api-token too\n", opts.api_host.c_str());
+    print_error("--api %s listens beyond this machine: give --api-token too", opts.api_host.c_str());
     return ParseResult::kExitError;
   }
   return ParseResult::kRun;

@@ -33,7 +33,11 @@ PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, Stratum::Config& config, 
       failover_(pools_.size(), Clock::now(), default_timing()) {
   probe_.on_work = [this](const Work&) {
     std::lock_guard<std::mutex> lock(mutex_);
-    failover_.probe_job();
+    failover_.probe_job(Clock::now());
+  };
+  probe_.on_ended = [this] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failover_.probe_ended();
   };
   probe_.on_dial = [this](bool connected) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -56,6 +60,11 @@ void PoolSwitch::dialled(bool connected) {
 void PoolSwitch::job() {
   std::lock_guard<std::mutex> lock(mutex_);
   failover_.job(session_, Clock::now());
+}
+
+void PoolSwitch::ended() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failover_.ended(session_, Clock::now());
 }
 
 void PoolSwitch::step() {

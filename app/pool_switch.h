@@ -29,9 +29,10 @@ class PoolSwitch {
   PoolSwitch& operator=(const PoolSwitch&) = delete;
 
   // Events of the pool client, from its thread: the end of a connection attempt,
-  // and a published job.
+  // a published job, and the end of a connection that the client did not end.
   void dialled(bool connected);
   void job();
+  void ended();
 
   // Once a second on the main thread: the switches and probes that are due. Every
   // switch is logged with its reason.

@@ -78,6 +78,11 @@ int run(Options opts) {
   // A closed terminal or a supervisor's reload signal stops as cleanly as SIGTERM.
   signal(SIGHUP, on_signal);
   signal(SIGPIPE, SIG_IGN);
+  // The terminal never stops the miner: in the background, reading it fails
+  // instead (the keyboard waits for the front) and writing to it goes on, also
+  // with `stty tostop`.
+  signal(SIGTTIN, SIG_IGN);
+  signal(SIGTTOU, SIG_IGN);
   // A parent process may have left them blocked, which would make the miner
   // impossible to stop.
   const sigset_t stop = stop_signals();
@@ -138,6 +143,7 @@ int run(Options opts) {
   };
   // Without a connection no share could be sent: the threads sleep.
   stratum.on_lost = [&] { miner.withdraw(); };
+  stratum.on_ended = [&] { pool_switch.ended(); };
   stratum.on_share = [&](const ShareResult& r) { report_share_result(r, stratum.counts()); };
   stratum.on_message = report_pool_message;
   miner.on_found = [&](double reached) {

@@ -105,6 +105,7 @@ void Stratum::run() {
       serve();
       disconnect();
       if (!running) break;
+      if (on_ended) on_ended();
       report("disconnected, retrying");
       // After a refused login the same login would meet the same answer: back off.
       if (!gave_up_on_login) {

@@ -10,9 +10,11 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "stratum/stratum.h"
 #include "stratum/tcp_transport.h"
@@ -23,9 +25,9 @@ namespace {
 
 constexpr std::chrono::milliseconds kTick{100};
 
-// One lookup, shared by the waiting dialler and the thread that resolves: the
-// last of the two to let go frees it, so a dialler told to stop never waits for
-// a slow resolver.
+// One lookup, shared by the dials that wait for it and the thread that resolves:
+// the last to let go frees it, so a dial told to stop never waits for a slow
+// resolver.
 struct Lookup {
   std::mutex mutex;
   std::condition_variable done_cv;
@@ -36,18 +38,33 @@ struct Lookup {
   }
 };
 
+// The lookup of `host` and `port`: the one still running for them, or a new one.
+// A resolver that never answers thus holds one thread per pool address, however
+// often the pool is dialled again.
 std::shared_ptr<Lookup> resolve(const std::string& host, const std::string& port) {
-  auto lookup = std::make_shared<Lookup>();
-  std::thread([lookup, host, port] {
+  using Running = std::map<std::pair<std::string, std::string>, std::shared_ptr<Lookup>>;
+  // Never destroyed: a resolving thread may outlive main.
+  static std::mutex& running_mutex = *new std::mutex;
+  static Running& running = *new Running;
+  const Running::key_type key{host, port};
+  std::lock_guard<std::mutex> lock(running_mutex);
+  std::shared_ptr<Lookup>& lookup = running[key];
+  if (lookup) return lookup;
+  lookup = std::make_shared<Lookup>();
+  std::thread([lookup, key] {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
-    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) list = nullptr;
-    std::lock_guard<std::mutex> lock(lookup->mutex);
-    lookup->list = list;
-    lookup->done = true;
-    lookup->done_cv.notify_all();
+    if (getaddrinfo(key.first.c_str(), key.second.c_str(), &hints, &list) != 0) list = nullptr;
+    {
+      std::lock_guard<std::mutex> done_lock(lookup->mutex);
+      lookup->list = list;
+      lookup->done = true;
+      lookup->done_cv.notify_all();
+    }
+    std::lock_guard<std::mutex> running_lock(running_mutex);
+    running.erase(key);
   }).detach();
   return lookup;
 }

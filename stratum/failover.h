@@ -1,12 +1,14 @@
 // Which of several pools to mine on: the first one given while it works, the
-// next one when the current one stops delivering jobs or cannot be reached, and
-// back to the first one once a probe connection shows it delivers jobs again.
+// next one when the current one stops delivering jobs, cannot be reached or does
+// not hold its connections, and back to the first one once a probe connection
+// shows it delivers jobs again.
 // No I/O and no clock of its own: the caller reports events with their time,
 // asks what to do, and does it. Not thread-safe.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace tlm {
@@ -18,8 +20,12 @@ class Failover {
   // The program always uses the defaults; tests shorten them.
   struct Timing {
     std::chrono::milliseconds job_wait{60000};       // longest wait for a job from the current pool
-    int dial_failures = 3;                           // failed dials in a row that give a pool up
+    int dial_failures = 3;                           // failures in a row that give a pool up
     std::chrono::milliseconds probe_every{120000};   // while on a backup: how often to try the first pool
+    // A connection that ends before it has held a job this long fails like a
+    // dial: long enough for a pool's next job and a few shares, well under the
+    // minutes a working pool keeps a connection.
+    std::chrono::milliseconds hold{30000};
   };
 
   struct Step {
@@ -42,13 +48,16 @@ class Failover {
   size_t current() const { return current_; }
 
   // Events of the connection to `pool`; those of a pool that is no longer the
-  // current one (a late report from before a switch) are ignored.
+  // current one (a late report from before a switch) are ignored. `ended` is an
+  // end the caller did not ask for.
   void connected(size_t pool);
   void dial_failed(size_t pool);
   void job(size_t pool, Time now);
+  void ended(size_t pool, Time now);
   // Events of the probe connection to the first pool; ignored when none runs.
   void probe_dial_failed();
-  void probe_job();
+  void probe_job(Time now);
+  void probe_ended();
 
   // What to do now. Each step changes the state, so calling again until kNone
   // yields every step due.
@@ -56,17 +65,25 @@ class Failover {
 
  private:
   Step switch_to(size_t pool, Time now, std::string reason);
+  // "3 connection attempts failed", "3 connections ended within 30 s" or both kinds.
+  std::string failures() const;
 
   const size_t pools_;
   const Timing timing_;
   size_t current_ = 0;
   Time last_job_;  // or when mining moved to the current pool
+  // Failures of the current pool in a row: dials, and connections that ended early.
   int failed_dials_ = 0;
+  int ended_early_ = 0;
+  std::optional<Time> held_since_;  // first job of the current connection
   bool probing_ = false;
   Time next_probe_;
   Time probe_started_;
   bool probe_failed_ = false;
-  bool probe_has_job_ = false;
+  std::optional<Time> probe_job_at_;
+  // The first pool was left for dropping its connections: a probe must hold its
+  // job too before mining goes back.
+  bool probe_must_hold_ = false;
 };
 
 }  // namespace tlm

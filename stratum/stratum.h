@@ -78,6 +78,9 @@ class Stratum : public ShareSink {
   std::function<void(const ShareResult&)> on_share;    // the reply to a share
   std::function<void(const std::string& text)> on_message;  // one status line
   std::function<void()> on_lost;  // the connection ended: its jobs can no longer be mined
+  // The connection ended while the client runs (not by stop): the pool or the
+  // network ended it, or the client gave up on it. Called after on_lost.
+  std::function<void()> on_ended;
   // The end of an attempt to connect (TLS handshake included): whether it worked.
   std::function<void(bool connected)> on_dial;
 

@@ -1,16 +1,19 @@
-// The monitoring API: its two renderings of one fixed set of figures, the tokens
-// it refuses, and which hosts count as loopback.
+// The monitoring API: its two renderings of one fixed set of figures, what it
+// refuses, clients that would shut others out, and which hosts are loopback.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/api_server.h"
 #include "tests/support/loopback_server.h"
 
 namespace {
 
+using testing_support::connect_loopback;
 using testing_support::http_exchange;
 using testing_support::http_status;
+using testing_support::LoopbackPeer;
 
 // The pool's name has characters both renderings must escape.
 tlm::Snapshot figures() {
@@ -82,24 +85,45 @@ TEST(Api, SummaryAndMetricsRenderings) {
             "tlm_last_share_timestamp_seconds 1765000000\n");
 }
 
-// The process-level session checks a request without the token, a slow one and
-// the figures served; these are the near misses and the size limit.
-TEST(Api, RefusesTokensThatAlmostMatchAndUnknownPaths) {
+// Near misses of the token, unknown paths, the size limit; clients sending their
+// request a byte at a time hold nothing a whole request needs and go 3 s after
+// they connected; one address keeps at most 8 connections open; Range is ignored.
+TEST(Api, RefusesWhatItMustAndNoClientShutsOthersOut) {
   tlm::PublishedSnapshot published;
   published.publish(figures());
   tlm::ApiServer api(published);
   std::string error;
   ASSERT_TRUE(api.start("127.0.0.1", 0, "s3cret", error)) << error;
-  const auto status = [&](const std::string& path, const std::string& authorization) {
-    const std::string request = "GET " + path + " HTTP/1.1\r\nAuthorization: " + authorization + "\r\n\r\n";
-    return http_status(http_exchange(api.port(), request));
+  const auto get = [&](const std::string& path, const std::string& authorization) {
+    return http_exchange(api.port(), "GET " + path + " HTTP/1.1\r\nAuthorization: " + authorization + "\r\n\r\n");
   };
-  EXPECT_EQ(status("/summary", "Bearer s3cret"), 200);
-  EXPECT_EQ(status("/other", "Bearer s3cret"), 404);
+  const std::string whole = get("/summary", "Bearer s3cret");
+  EXPECT_TRUE(whole.starts_with("HTTP/1.1 200 ") && whole.ends_with(tlm::render_summary(figures()))) << whole;
+  EXPECT_EQ(http_status(get("/other", "Bearer s3cret")), 404);
   // Over 4 KiB, yet within what the HTTP library allows a header line: cut off.
-  EXPECT_EQ(status("/summary", "Bearer s3cret\r\nX-Pad: " + std::string(5000, 'p')), 400);
+  EXPECT_EQ(http_status(get("/summary", "Bearer s3cret\r\nX-Pad: " + std::string(5000, 'p'))), 400);
   for (const char* given : {"Bearer s3cre", "Bearer s3cretX", "Digest s3cret"})
-    EXPECT_EQ(status("/summary", given), 401) << given;
+    EXPECT_EQ(http_status(get("/summary", given)), 401) << given;
+  std::string ranges = "Range: bytes=0-0";  // 500 of them, 2 KB: once a reply of 58 KB
+  for (int i = 1; i < 500; ++i) ranges += ",0-0";
+  for (const std::string& range : {ranges, std::string("range: bytes=5-1"), std::string("RANGE: x")})
+    EXPECT_EQ(get("/summary", "Bearer s3cret\r\n" + range), whole) << range;
+
+  const std::string request = "GET /summary HTTP/1.1\r\n\r\n";
+  std::vector<LoopbackPeer> slow;
+  for (int i = 0; i < 9; ++i) slow.push_back(connect_loopback(api.port(), "127.0.0.2"));
+  for (size_t byte = 0; byte + 1 < request.size(); ++byte) {
+    for (size_t i = 0; i < 8; ++i) slow[i].send(request.substr(byte, 1));
+    ASSERT_EQ(get("/summary", "Bearer s3cret"), whole) << "byte " << byte;
+  }
+  const auto closed_within = [](LoopbackPeer& peer, int ms) {
+    bool closed = false;
+    peer.read_all(ms, &closed);
+    return closed;
+  };
+  EXPECT_TRUE(closed_within(slow[8], 10000)) << "a ninth connection from one address";
+  EXPECT_FALSE(closed_within(slow[7], 0)) << "the eighth";
+  for (LoopbackPeer& s : slow) EXPECT_TRUE(closed_within(s, 10000)) << "a slow client is never closed";
 }
 
 TEST(Api, LoopbackHosts) {

@@ -1,5 +1,7 @@
 // The command line as a user meets it: the real executable, its exact output and exit code.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -74,7 +76,6 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
     std::vector<std::string> args;
     std::string message;
   } cases[] = {
-      {{"--bogus"}, "unknown option --bogus (see --help)\n"},
       {{"--pool=host:1", "-u", "W"}, "unknown option --pool=host:1 (see --help)\n"},
       {{"-uW"}, "unknown option -uW (see --help)\n"},
       {{"-u", "W", "--wallet"}, "missing value for --wallet\n"},
@@ -102,12 +103,18 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
       {{"-u", "W", "--api", "localhost"}, "--api localhost: give host:port with a port of 0 to 65535\n"},
       {{"-u", "W", "--api", "0.0.0.0:4068"}, "--api 0.0.0.0 listens beyond this machine: give --api-token too\n"},
       {{"-u", "W", "--config"}, "missing value for --config\n"},
+      // Echoed with control characters escaped; a host no host name could be is refused.
+      {{"--\x1b]0;title\a"}, "unknown option --\\x1B]0;title\\x07 (see --help)\n"},
+      {{"-u", "W", "-t", "1\x9b", "--bogus"}, "warning: -t 1\\x9B is read as 1\nunknown option --bogus (see --help)\n"},
+      {{"-u", "W", "--backup-pool", "stratum+ssl://\x1b[2J:1"},
+       "--backup-pool stratum+ssl://\\x1B[2J:1: the host has a character no host name may contain\n"},
+      {{"-u", "W", "-o", "pool.example/x:1"}, "-o pool.example/x:1: the host has a character no host name may contain\n"},
   };
   for (const auto& c : cases) expect_run(c.args, 1, kBanner, c.message);
-  // A kernel is checked against the processor once the engine knows it.
-  Result r = miner({"-u", "W", "--no-color", "--kernel", "avx3"});
+  // A kernel is checked once the engine knows the processor; the log shows it escaped.
+  Result r = miner({"-u", "W", "--no-color", "--kernel", "avx\xc2\x9b" "3"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.out.find("no kernel named 'avx3'; the kernels are "), std::string::npos);
+  EXPECT_NE(r.out.find("no kernel named 'avx\\xC2\\x9B3'; the kernels are "), std::string::npos) << r.out;
 }
 
 // "--version" last: a file wrongly accepted ends the run at once instead of mining.
@@ -115,7 +122,6 @@ TEST(CommandLine, ConfigFileErrorsNameTheFileAndKey) {
   const std::string dir = testing::TempDir(), path = dir + "command_line_config.json";
   const std::string in = "config file " + path + ": ";
   const std::pair<std::string, std::string> cases[] = {
-      {R"({"wallet": "W", "thread": 2})", in + "unknown key \"thread\""},
       {R"({"config": "other.json"})", in + "unknown key \"config\""},
       {R"({"wallet": 5})", in + "\"wallet\" must be a string"},
       {R"({"wallet": "W\u0000X"})", in + "\"wallet\" must be a string"},
@@ -126,6 +132,10 @@ TEST(CommandLine, ConfigFileErrorsNameTheFileAndKey) {
       {R"({"backup-pool": "b:1"})", in + "\"backup-pool\" must be an array of strings"},
       {R"({"backup-pool": ["b:1", 2]})", in + "\"backup-pool\" must be an array of strings"},
       {R"({"pool": "a:1", "pool": "b:2"})", in + "\"pool\" is given twice"},
+      {R"({"wallet": "W", "\u001b]0;title\u0007": 1})", in + "unknown key \"\\x1B]0;title\\x07\""},
+      {R"({"wal\u0000let": "W"})", in + "unknown key \"wal\\x00let\""},
+      {R"({"pool": "\u001b[2Jevil:1"})", "--pool \\x1B[2Jevil:1: the host has a character no host name may contain\n"
+                                        "(set by \"pool\" in config file " + path + ")"},
       {R"(["--wallet", "W"])", in + "not one JSON object"},
       {R"({"wallet": "W"} {})", in + "not one JSON object"},
       {"", in + "not one JSON object"},
@@ -139,7 +149,11 @@ TEST(CommandLine, ConfigFileErrorsNameTheFileAndKey) {
   }
   std::remove(path.c_str());
   expect_run({"--config", path, "--version"}, 1, kBanner, in + "No such file or directory\n");
-  expect_run({"--config", dir, "--version"}, 1, kBanner, "config file " + dir + ": Is a directory\n");
+  const std::string fifo = dir + "command_line_config." + std::to_string(getpid()) + ".fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& special : {dir, fifo, std::string("/dev/null")})
+    expect_run({"--config", special, "--version"}, 1, kBanner, "config file " + special + ": not a regular file\n");
+  std::remove(fifo.c_str());
 }
 
 }  // namespace

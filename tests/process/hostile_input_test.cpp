@@ -71,7 +71,6 @@ TEST(HostileInput, PoolValuesAreCheckedAndItsFloodIsThrottled) {
   const double seconds = std::chrono::duration<double>(miner.log().back().at - miner.log()[before].at).count();
   EXPECT_LT(static_cast<double>(miner.log().size() - before), 20 + 6 * seconds);
   expect_prompt_stop(miner, SIGHUP);
-  EXPECT_EQ(miner.log().back().text, "stopping");
 }
 
 // Stdout is a pipe nobody reads, filled to the brim after start-up: logging must

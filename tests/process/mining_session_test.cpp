@@ -3,8 +3,6 @@
 // the monitoring API show of it.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <termios.h>
 
 #include <fstream>
 #include <string>
@@ -19,10 +17,8 @@ namespace {
 
 using testing_support::http_exchange;
 using testing_support::http_status;
-using testing_support::LoopbackServer;
 
 const std::string kToken = "Authorization: Bearer test-token\r\n";
-const tcflag_t kLineMode = ICANON | ECHO;
 
 // One run up to the first speed report (30 s).
 TEST(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
@@ -122,25 +118,7 @@ TEST(MiningSession, KeysAndApiShowWhatTheLogShows) {
   miner.press('r');
   EXPECT_TRUE(miner.until_count("resumed", 1, 10000, &pool));
 
-  // A slow request is closed; the API serves on.
-  bool closed = false;
-  http_exchange(port, "GET /summary HTTP/1.1\r\n", &closed);
-  EXPECT_TRUE(closed) << "a slow request is never closed";
-  EXPECT_EQ(http_status(http_exchange(port, "GET /metrics HTTP/1.1\r\n" + kToken + "\r\n")), 200);
-
   EXPECT_EQ(miner.stop(SIGTERM), 0);
-  EXPECT_EQ(miner.terminal_mode().c_lflag & kLineMode, kLineMode);
-}
-
-TEST(MiningSession, AFatalSignalRestoresTheTerminal) {
-  const rlimit no_core{0, 0};  // SIGQUIT would leave a core file
-  setrlimit(RLIMIT_CORE, &no_core);
-  LoopbackServer server;  // no job: the keyboard is read all the same
-  Miner miner(server.port(), {}, "127.0.0.1", true);
-  ASSERT_TRUE(miner.until_count("keys: h thread rates", 1, 60000)) << miner.log_text();
-  EXPECT_EQ(miner.terminal_mode().c_lflag & kLineMode, 0u);
-  miner.stop(SIGQUIT);
-  EXPECT_EQ(miner.terminal_mode().c_lflag & kLineMode, kLineMode);
 }
 
 }  // namespace

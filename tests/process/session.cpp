@@ -114,7 +114,7 @@ int Miner::stop(int sig, double* seconds) {
   child_.signal(sig);
   const int code = child_.wait(20000);
   if (seconds != nullptr) *seconds = std::chrono::duration<double>(Clock::now() - sent).count();
-  while (read_one(1000)) {
+  while (read_one(0)) {
   }
   return code;
 }

@@ -1,15 +1,21 @@
 // The client against a real TCP peer on 127.0.0.1: request lines, framing,
-// reconnects, time-outs and back-off.
+// reconnects, time-outs, back-off; and a resolver that never answers (preloaded).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
+#include "stratum/dial.h"
 #include "stratum/stratum.h"
 #include "tests/stratum/recorder.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/pool_lines.h"
+
+// AddressSanitizer would refuse the preloaded resolver ahead of its runtime.
+extern "C" const char* __asan_default_options() { return "verify_asan_link_order=0"; }
 
 namespace {
 
@@ -154,6 +160,19 @@ TEST(StratumConnection, RepliesCountOnlyForPendingIds) {
   EXPECT_EQ(c.unanswered, 2u);
   EXPECT_EQ(c.in_flight, 0u);
   EXPECT_EQ(c.dropped, 1u);
+}
+
+// However often a pool is dialled and given up on, it holds one lookup thread.
+TEST(Resolve, AHangingLookupHoldsOneThreadPerPoolAddressHoweverOftenItIsDialled) {
+  const auto threads = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
+  std::thread([] {}).join();  // ThreadSanitizer starts a thread of its own with the first one
+  const auto before = threads();
+  const std::atomic<bool> stopped{false};
+  int fd = -1;
+  for (const auto& [host, port] : {std::pair{"pool.example", 3352}, {"pool.example", 3353}, {"backup.example", 3352}})
+    for (int i = 0; i < 20; ++i)
+      EXPECT_EQ(tlm::dial_tcp(host, static_cast<uint16_t>(port), stopped, 1s, fd), tlm::DialResult::kStopped);
+  EXPECT_EQ(threads() - before, 3);
 }
 
 }  // namespace

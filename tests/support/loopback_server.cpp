@@ -112,10 +112,12 @@ LoopbackPeer LoopbackServer::accept(int timeout_ms) {
   return LoopbackPeer(::accept(fd_, nullptr, nullptr));
 }
 
-LoopbackPeer connect_loopback(uint16_t port) {
+LoopbackPeer connect_loopback(uint16_t port, const char* source) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
+  if (source != nullptr && fd >= 0 && inet_pton(AF_INET, source, &addr.sin_addr) == 1)
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   addr.sin_port = htons(port);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return LoopbackPeer(fd);

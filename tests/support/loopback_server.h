@@ -59,8 +59,9 @@ class LoopbackServer {
   uint16_t port_ = 0;
 };
 
-// A client connection to 127.0.0.1:port; an invalid peer when it is refused.
-LoopbackPeer connect_loopback(uint16_t port);
+// A client connection to 127.0.0.1:port, from another loopback address when
+// `source` names one; an invalid peer when it is refused.
+LoopbackPeer connect_loopback(uint16_t port, const char* source = nullptr);
 // Sends `request` on a new connection to 127.0.0.1:port and returns what came
 // back until the server closed the connection; `closed` is false when it did not
 // within 10 s.

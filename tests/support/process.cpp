@@ -138,6 +138,8 @@ int Process::wait(int timeout_ms) {
   while (!reaped_) {
     if (waitpid(pid_, &status_, WNOHANG) == pid_) {
       reaped_ = true;
+      while (drain(0)) {
+      }
       break;
     }
     if (ms_left(deadline) == 0) {
@@ -155,8 +157,6 @@ Result run(const Launch& launch, int timeout_ms) {
   Process p(launch);
   Result r;
   r.exit_code = p.wait(timeout_ms);
-  while (p.drain(0)) {
-  }
   r.out = p.out_;
   r.err = p.err_;
   return r;

@@ -46,8 +46,8 @@ class Process {
 
   void signal(int sig);
   // Exit code after a normal exit; -1 when it was killed by a signal or did not
-  // exit within timeout_ms (it is then killed). Output that arrives meanwhile is
-  // kept.
+  // exit within timeout_ms (it is then killed). Output that arrives meanwhile, or
+  // is waiting at the exit, is kept.
   int wait(int timeout_ms);
 
   pid_t pid() const { return pid_; }

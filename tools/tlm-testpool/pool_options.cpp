@@ -70,6 +70,7 @@ const char* pool_usage() {
          "  --reject-reason TEXT   reject every share with this reason\n"
          "  --bad-jobs             follow every job with jobs that each break one rule\n"
          "  --drop-every S         close every connection every S seconds\n"
+         "  --hang-up-after S      close each connection S seconds after it was accepted\n"
          "  --faulty-connections N the faults that end connections hit only the first N\n"
          "  --stall-after S        stop reading S seconds after the start (with --stall-for)\n"
          "  --stall-for S          read nothing from any miner for S seconds\n"
@@ -122,9 +123,9 @@ bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, st
     } else if (arg == "--stall-after" || arg == "--stall-for") {
       double& field = arg == "--stall-after" ? opts.stall_after : opts.stall_for;
       ok = to_double(value, field) && field >= 0 && field <= kMaxSeconds;
-    } else if (arg == "--drop-every") {
-      ok = to_double(value, opts.drop_interval) && opts.drop_interval >= kMinInterval &&
-           opts.drop_interval <= kMaxSeconds;
+    } else if (arg == "--drop-every" || arg == "--hang-up-after") {
+      double& field = arg == "--drop-every" ? opts.drop_interval : opts.hang_up_after;
+      ok = to_double(value, field) && field >= kMinInterval && field <= kMaxSeconds;
     } else if (arg == "--reject-reason") {
       opts.reject_all = true;
       opts.reject_reason = value;

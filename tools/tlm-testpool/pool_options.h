@@ -30,6 +30,7 @@ struct PoolOptions {
   std::string reject_reason = "rejected for testing";  // the reason given with --reject-all
   bool bad_jobs = false;         // follow every job with jobs that each break one rule
   double drop_interval = 0;      // seconds between closing every connection; 0: never
+  double hang_up_after = 0;      // close each connection this many seconds after accepting it; 0: never
   int faulty_connections = 0;    // the connection-ending faults hit only the first N; 0: all
   double stall_after = 0;        // seconds from the start until reading stops for stall_for
   double stall_for = 0;          // seconds without reading from any miner; 0: never

@@ -98,6 +98,7 @@ struct PoolServer::Connection {
   // easier of the two still counts for a moment, for shares already on their way.
   uint8_t old_target[32] = {};
   Clock::time_point retargeted_at;
+  Clock::time_point accepted_at = Clock::now();
 };
 
 PoolServer::PoolServer(const PoolOptions& options, HashFn hash) : options_(options), hash_(hash) {}
@@ -174,6 +175,16 @@ void PoolServer::run(const volatile sig_atomic_t& stop) {
         flush(*c);
       }
       next_drop = std::max(next_drop + drop_every, now);
+    }
+
+    if (options_.hang_up_after > 0) {
+      for (auto& c : connections_) {
+        if (c->closing || !c->faulty || now - c->accepted_at < std::chrono::duration<double>(options_.hang_up_after))
+          continue;
+        log_line("hanging up %llu", static_cast<unsigned long long>(c->number));
+        c->closing = true;
+        flush(*c);
+      }
     }
 
     if (stalled != (options_.stall_for > 0 && now >= stall_from && now < stall_until)) {
