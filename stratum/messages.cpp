@@ -104,15 +104,15 @@ void Stratum::notify(const Json* params) {
   const std::vector<Json>& p = params->items;
   Work job;
   job.job_id = text_of(p[0]);
-  job.ntime = text_of(p[5]);
+  job.ntime = text_of(p[kTimeField.param]);
   job.clean = is_true(&p[7]);
+  bool ok = true;
+  for (const JobField& f : kJobFields) ok = ok && hex_to_bin(text_of(p[f.param]), job.header + f.offset, f.size);
+  // The template may be short: the rest of the solution is zero.
   std::string solution = text_of(p[8]);
-  bool ok = hex_to_bin(text_of(p[1]), job.header, 4) && hex_to_bin(text_of(p[2]), job.header + 4, 32) &&
-            hex_to_bin(text_of(p[3]), job.header + 36, 32) && hex_to_bin(text_of(p[4]), job.header + 68, 32) &&
-            hex_to_bin(job.ntime, job.header + 100, 4) && hex_to_bin(text_of(p[6]), job.header + 104, 4) &&
-            solution.size() % 2 == 0 && solution.size() <= 2688;
+  ok = ok && solution.size() % 2 == 0 && solution.size() <= 2 * kSolutionSize;
   if (ok) {
-    solution.append(2688 - solution.size(), '0');
+    solution.append(2 * kSolutionSize - solution.size(), '0');
     ok = hex_to_bin(solution, job.solution, kSolutionSize);
   }
   if (!ok) {
@@ -177,7 +177,7 @@ void Stratum::publish() {
   work.seq = ++job_seq;
   work.extranonce1 = extranonce1;
   std::copy(target, target + 32, work.target);
-  std::copy(extranonce1.begin(), extranonce1.end(), work.header + 108);
+  std::copy(extranonce1.begin(), extranonce1.end(), work.header + kNonceOffset);
   if (on_work) on_work(work);
 }
 
