@@ -1,8 +1,8 @@
-#include "app/banner.h"
-#include "app/config_file.h"
-#include "app/console.h"
-#include "app/options.h"
-#include "app/product.h"
+#include "app/console/banner.h"
+#include "app/cli/config_file.h"
+#include "app/console/log.h"
+#include "app/cli/options.h"
+#include "app/console/product.h"
 #include "app/run.h"
 
 #include <fcntl.h>

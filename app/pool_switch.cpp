@@ -1,7 +1,7 @@
 #include "app/pool_switch.h"
 
-#include "app/console.h"
-#include "app/handlers.h"
+#include "app/console/log.h"
+#include "app/console/event_lines.h"
 #include "app/threads.h"
 
 namespace tlm {

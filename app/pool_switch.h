@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/options.h"
+#include "app/cli/options.h"
 #include "stratum/failover.h"
 #include "stratum/stratum.h"
 

@@ -10,14 +10,14 @@
 #include <iterator>
 #include <string>
 
-#include "app/console.h"
+#include "app/console/log.h"
 #include "app/cpu_model.h"
 #include "app/dev_fee.h"
-#include "app/handlers.h"
-#include "app/monitoring.h"
-#include "app/product.h"
+#include "app/console/event_lines.h"
+#include "app/monitor/monitoring.h"
+#include "app/console/product.h"
 #include "app/pool_switch.h"
-#include "app/statistics.h"
+#include "app/monitor/statistics.h"
 #include "app/threads.h"
 #include "engine/engine.h"
 #include "miner/miner.h"

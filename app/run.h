@@ -2,7 +2,7 @@
 // the orderly shutdown.
 #pragma once
 
-#include "app/options.h"
+#include "app/cli/options.h"
 
 namespace tlm {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/options.h"
+#include "app/cli/options.h"
 #include "engine/engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

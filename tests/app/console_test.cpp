@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/console.h"
-#include "app/printable.h"
+#include "app/console/log.h"
+#include "app/console/printable.h"
 #include "tests/support/process.h"
 #include "tests/support/stdout_capture.h"
 

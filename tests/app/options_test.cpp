@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/config_file.h"
-#include "app/options.h"
+#include "app/cli/config_file.h"
+#include "app/cli/options.h"
 
 namespace {
 
@@ -90,6 +90,13 @@ TEST(Options, EveryKindOfConfigValueBecomesItsArguments) {
                                               "b1:1", "--backup-pool", "b2:2", "--rig-id", "-w"}));
   EXPECT_EQ(c.keys, (std::vector<std::string>{"wallet", "wallet", "threads", "threads", "no-color", "backup-pool",
                                               "backup-pool", "backup-pool", "backup-pool", "rig-id", "rig-id"}));
+}
+
+TEST(Options, LoopbackHosts) {
+  for (const char* host : {"localhost", "127.0.0.1", "127.8.9.10", "::1"})
+    EXPECT_TRUE(tlm::is_loopback_host(host)) << host;
+  for (const char* host : {"0.0.0.0", "::", "10.0.0.1", "128.0.0.1", "::ffff:127.0.0.1", "example.org", ""})
+    EXPECT_FALSE(tlm::is_loopback_host(host)) << host;
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
-#include "app/statistics.h"
+#include "app/console/log.h"
+#include "app/monitor/statistics.h"
 #include "tests/support/process.h"
 #include "tests/support/stdout_capture.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/hash_rate.h"
+#include "app/monitor/hash_rate.h"
 
 namespace tlm {
 

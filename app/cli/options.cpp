@@ -1,4 +1,6 @@
-#include "app/options.h"
+#include "app/cli/options.h"
+
+#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,10 +11,9 @@
 #include <string_view>
 #include <thread>
 
-#include "app/api_server.h"
-#include "app/console.h"
-#include "app/printable.h"
-#include "app/product.h"
+#include "app/console/log.h"
+#include "app/console/printable.h"
+#include "app/console/product.h"
 #include "engine/engine.h"
 #include "stratum/fingerprint.h"
 
@@ -305,6 +306,14 @@ ParseResult parse(int argc, const char* const* argv, Options& opts, const std::v
     return ParseResult::kExitError;
   }
   return ParseResult::kRun;
+}
+
+bool is_loopback_host(const std::string& host) {
+  if (host == "localhost") return true;
+  in_addr v4;
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6;
+  return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
 std::string host_port(const std::string& host, uint16_t port) {

@@ -1,4 +1,4 @@
-#include "app/keyboard.h"
+#include "app/monitor/keyboard.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -12,13 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/api_snapshot.h"
+#include "app/monitor/snapshot.h"
 
 namespace tlm {
-
-// True for "localhost" and the loopback addresses 127.0.0.0/8 and ::1: only
-// there may the API listen without a token.
-bool is_loopback_host(const std::string& host);
 
 class ApiServer {
  public:

@@ -1,4 +1,4 @@
-#include "app/api_server.h"
+#include "app/monitor/api_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -159,14 +159,6 @@ struct ApiServer::Connection {
   std::string reply;  // empty until the request is whole
   size_t sent = 0;
 };
-
-bool is_loopback_host(const std::string& host) {
-  if (host == "localhost") return true;
-  in_addr v4;
-  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  in6_addr v6;
-  return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
-}
 
 ApiServer::ApiServer(const PublishedSnapshot& figures) : figures_(figures) {}
 

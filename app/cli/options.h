@@ -64,6 +64,10 @@ std::string usage_text();
 // "host:port", with an IPv6 host in brackets: how the log and the API name a pool.
 std::string host_port(const std::string& host, uint16_t port);
 
+// True for "localhost" and the loopback addresses 127.0.0.0/8 and ::1: only
+// there may the monitoring API listen without a token.
+bool is_loopback_host(const std::string& host);
+
 // Thread count: `threads` when positive, else the logical CPU count (at least 1).
 int32_t effective_threads(int32_t threads);
 // Pool login: the wallet, with ".rig_id" appended unless the wallet already names

@@ -1,9 +1,9 @@
-#include "app/key_commands.h"
+#include "app/monitor/key_commands.h"
 
 #include <cstddef>
 #include <string>
 
-#include "app/console.h"
+#include "app/console/log.h"
 
 namespace tlm {
 

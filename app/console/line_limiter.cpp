@@ -1,8 +1,8 @@
-#include "app/line_limiter.h"
+#include "app/console/line_limiter.h"
 
 #include <algorithm>
 
-#include "app/console.h"
+#include "app/console/log.h"
 
 namespace tlm {
 

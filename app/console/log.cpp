@@ -1,4 +1,4 @@
-#include "app/console.h"
+#include "app/console/log.h"
 
 #include <unistd.h>
 
@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/printable.h"
+#include "app/console/printable.h"
 
 namespace tlm {
 

@@ -1,4 +1,4 @@
-#include "app/hash_rate.h"
+#include "app/monitor/hash_rate.h"
 
 namespace tlm {
 

@@ -1,4 +1,4 @@
-#include "app/printable.h"
+#include "app/console/printable.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/api_server.h"
-#include "app/api_snapshot.h"
-#include "app/key_commands.h"
-#include "app/keyboard.h"
-#include "app/thread_rates.h"
+#include "app/monitor/api_server.h"
+#include "app/monitor/snapshot.h"
+#include "app/monitor/key_commands.h"
+#include "app/monitor/keyboard.h"
+#include "app/monitor/thread_rates.h"
 
 namespace tlm {
 

@@ -1,4 +1,4 @@
-#include "app/statistics.h"
+#include "app/monitor/statistics.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,9 +10,9 @@
 #include <cstring>
 #include <utility>
 
-#include "app/console.h"
-#include "app/printable.h"
-#include "app/product.h"
+#include "app/console/log.h"
+#include "app/console/printable.h"
+#include "app/console/product.h"
 
 namespace tlm {
 

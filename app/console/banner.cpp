@@ -1,10 +1,10 @@
-#include "app/banner.h"
+#include "app/console/banner.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "app/console.h"
+#include "app/console/log.h"
 
 namespace tlm {
 

@@ -1,7 +1,7 @@
-#include "app/monitoring.h"
+#include "app/monitor/monitoring.h"
 
-#include "app/console.h"
-#include "app/options.h"
+#include "app/console/log.h"
+#include "app/cli/options.h"
 
 namespace tlm {
 

@@ -1,4 +1,4 @@
-#include "app/config_file.h"
+#include "app/cli/config_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/printable.h"
+#include "app/console/printable.h"
 #include "json/json.h"
 
 namespace tlm {

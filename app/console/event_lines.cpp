@@ -1,8 +1,8 @@
-#include "app/handlers.h"
+#include "app/console/event_lines.h"
 
-#include "app/console.h"
-#include "app/line_limiter.h"
-#include "app/printable.h"
+#include "app/console/log.h"
+#include "app/console/line_limiter.h"
+#include "app/console/printable.h"
 
 namespace tlm {
 

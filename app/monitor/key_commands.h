@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/api_snapshot.h"
+#include "app/monitor/snapshot.h"
 
 namespace tlm {
 

@@ -1,4 +1,4 @@
-#include "app/thread_rates.h"
+#include "app/monitor/thread_rates.h"
 
 #include <cstddef>
 

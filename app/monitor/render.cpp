@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/api_snapshot.h"
+#include "app/monitor/snapshot.h"
 #include "json/json.h"
 
 namespace tlm {
