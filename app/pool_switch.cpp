@@ -95,9 +95,7 @@ void PoolSwitch::switch_to(size_t pool, const std::string& reason) {
   log_line(kStrong, "switching from %s to %s: %s", host_port(pools_[session_].host, pools_[session_].port).c_str(),
        host_port(pools_[pool].host, pools_[pool].port).c_str(), reason.c_str());
   restart_([&] {
-    config_.host = pools_[pool].host;
-    config_.port = pools_[pool].port;
-    config_.tls = pools_[pool].tls;
+    config_.pool = pools_[pool];
     std::lock_guard<std::mutex> lock(mutex_);
     session_ = pool;
   });
@@ -105,9 +103,7 @@ void PoolSwitch::switch_to(size_t pool, const std::string& reason) {
 
 void PoolSwitch::start_probe() {
   Stratum::Config probe = config_;
-  probe.host = pools_[0].host;
-  probe.port = pools_[0].port;
-  probe.tls = pools_[0].tls;
+  probe.pool = pools_[0];
   start_without_stop_signals([&] { probe_.start(probe); });
 }
 

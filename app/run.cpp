@@ -111,12 +111,8 @@ int run(Options opts) {
   Stratum stratum;
   Miner miner(&stratum);
   Stratum::Config config;
-  config.host = opts.host;
-  config.port = opts.port;
-  config.user = user;
-  config.password = opts.password;
-  config.agent = std::string(kProductName) + "/" + kVersion;
-  config.tls = opts.tls;
+  config.pool = {opts.host, opts.port, opts.tls};
+  config.login = {user, opts.password, std::string(kProductName) + "/" + kVersion};
   config.tls_settings.pin = opts.tls_fingerprint;
   config.tls_settings.insecure = opts.tls_insecure;
   // Every change of login or pool: the job is withdrawn and the client restarted.
@@ -162,7 +158,7 @@ int run(Options opts) {
 
   const auto t0 = std::chrono::steady_clock::now();
   Statistics stats(opts.stats_file, opts.threads);
-  DevFee dev_fee([&](bool to_fee) { restart([&] { config.user = to_fee ? kDevFeeWallet : user; }); });
+  DevFee dev_fee([&](bool to_fee) { restart([&] { config.login.user = to_fee ? kDevFeeWallet : user; }); });
 
   while (!g_stop.load()) {
     sleep_one_second();
@@ -176,8 +172,8 @@ int run(Options opts) {
 
     Snapshot now = monitoring.fixed();
     now.uptime_s = uptime;
-    now.pool = host_port(config.host, config.port);  // the backup in use, after a switch
-    now.tls = config.tls;
+    now.pool = host_port(config.pool.host, config.pool.port);  // the backup in use, after a switch
+    now.tls = config.pool.tls;
     now.connected = stratum.connected.load();
     now.rate_10s = stats.rates().rate_over(10);
     now.rate_60s = stats.rates().rate_over(60);

@@ -316,11 +316,6 @@ bool is_loopback_host(const std::string& host) {
   return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-std::string host_port(const std::string& host, uint16_t port) {
-  const bool v6 = host.find(':') != std::string::npos;
-  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
 int32_t effective_threads(int32_t threads) {
   return threads >= 1 ? threads : static_cast<int32_t>(logical_cpus());
 }

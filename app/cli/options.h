@@ -7,19 +7,13 @@
 #include <vector>
 
 #include "stratum/fingerprint.h"
+#include "stratum/pool_address.h"
 
 namespace tlm {
 
 inline constexpr const char* kProgramName = "ilvo-varnel-tlm";
 inline constexpr const char* kDefaultHost = "pool.ilvo-varnel.io";
 inline constexpr const char* kDefaultPassword = "x";
-
-// A pool as given on the command line.
-struct PoolAddress {
-  std::string host;
-  uint16_t port = 0;
-  bool tls = false;  // stratum+ssl:// or stratum+tls://
-};
 
 struct Options {
   std::string host = kDefaultHost;
@@ -60,9 +54,6 @@ ParseResult parse(int argc, const char* const* argv, Options& opts, const std::v
 
 // The usage text with the program name filled in.
 std::string usage_text();
-
-// "host:port", with an IPv6 host in brackets: how the log and the API name a pool.
-std::string host_port(const std::string& host, uint16_t port);
 
 // True for "localhost" and the loopback addresses 127.0.0.0/8 and ::1: only
 // there may the monitoring API listen without a token.

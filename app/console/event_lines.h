@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "stratum/stratum.h"
+#include "stratum/session.h"
 
 namespace tlm {
 

@@ -1,7 +1,7 @@
 #include "app/monitor/monitoring.h"
 
 #include "app/console/log.h"
-#include "app/cli/options.h"
+#include "stratum/pool_address.h"
 
 namespace tlm {
 
