@@ -10,27 +10,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The fault tests build a second executable from this file with these set, so
-// that a failover and the way back take seconds; the program itself always uses
-// the full times.
-Failover::Timing default_timing() {
-  Failover::Timing t;
-#ifdef TLM_TEST_JOB_WAIT_MS
-  t.job_wait = std::chrono::milliseconds(TLM_TEST_JOB_WAIT_MS);
-#endif
-#ifdef TLM_TEST_PROBE_EVERY_MS
-  t.probe_every = std::chrono::milliseconds(TLM_TEST_PROBE_EVERY_MS);
-#endif
-  return t;
-}
-
 }  // namespace
 
-PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, Stratum::Config& config, Restart restart)
+PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, Failover::Timing timing, Stratum::Config& config,
+                       Restart restart)
     : pools_(std::move(pools)),
       config_(config),
       restart_(std::move(restart)),
-      failover_(pools_.size(), Clock::now(), default_timing()) {
+      failover_(pools_.size(), Clock::now(), timing) {
   probe_.on_work = [this](const Work&) {
     std::lock_guard<std::mutex> lock(mutex_);
     failover_.probe_job(Clock::now());

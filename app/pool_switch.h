@@ -20,10 +20,11 @@ class PoolSwitch {
   // the client again with the configuration as changed.
   using Restart = std::function<void(const std::function<void()>& change)>;
 
-  // `pools` holds the first pool, then the backups. `config` is the pool client's
+  // `pools` holds the first pool, then the backups; `timing` is the failover's.
+  // `config` is the pool client's
   // configuration: a switch writes the pool's address into it inside `restart`.
   // The probe logs in with `config` as it is when the probe starts.
-  PoolSwitch(std::vector<PoolAddress> pools, Stratum::Config& config, Restart restart);
+  PoolSwitch(std::vector<PoolAddress> pools, Failover::Timing timing, Stratum::Config& config, Restart restart);
   ~PoolSwitch() { stop(); }
   PoolSwitch(const PoolSwitch&) = delete;
   PoolSwitch& operator=(const PoolSwitch&) = delete;

@@ -44,8 +44,8 @@ void sleep_one_second() {
 Snapshot fixed_figures(const Options& opts) {
   Snapshot s;
   s.version = kVersion;
-  s.pool = host_port(opts.host, opts.port);
-  s.tls = opts.tls;
+  s.pool = host_port(opts.pool.host, opts.pool.port);
+  s.tls = opts.pool.tls;
   s.kernel = tlm_engine_isa();
   s.lanes = opts.lanes;
   s.threads = opts.threads;
@@ -87,8 +87,8 @@ int run(Options opts) {
   // impossible to stop.
   const sigset_t stop = stop_signals();
   pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
-  log_line(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.host.c_str(),
-       static_cast<unsigned>(opts.port), user.c_str(), opts.threads);
+  log_line(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts.pool.host.c_str(),
+       static_cast<unsigned>(opts.pool.port), user.c_str(), opts.threads);
   log_line(kMuted, "cpu %s · kernel %s · %d lanes · %d threads", cpu_model().c_str(), tlm_engine_choice(), opts.lanes,
        opts.threads);
   if (opts.tls_insecure && !opts.tls_fingerprint) {
@@ -108,10 +108,12 @@ int run(Options opts) {
   std::atomic<double> difficulty{0};
   std::atomic<int64_t> last_share_time{0};
 
-  Stratum stratum;
+  Stratum::Timing client_timing;
+  client_timing.silence = opts.pool_silence;
+  Stratum stratum(client_timing);
   Miner miner(&stratum);
   Stratum::Config config;
-  config.pool = {opts.host, opts.port, opts.tls};
+  config.pool = opts.pool;
   config.login = {user, opts.password, std::string(kProductName) + "/" + kVersion};
   config.tls_settings.pin = opts.tls_fingerprint;
   config.tls_settings.insecure = opts.tls_insecure;
@@ -125,9 +127,12 @@ int run(Options opts) {
     change();
     start_without_stop_signals([&] { stratum.start(config); });
   };
-  std::vector<PoolAddress> pools{{opts.host, opts.port, opts.tls}};
+  std::vector<PoolAddress> pools{opts.pool};
   pools.insert(pools.end(), opts.backup_pools.begin(), opts.backup_pools.end());
-  PoolSwitch pool_switch(pools, config, restart);
+  Failover::Timing failover_timing;
+  failover_timing.job_wait = opts.job_wait;
+  failover_timing.probe_every = opts.probe_interval;
+  PoolSwitch pool_switch(pools, failover_timing, config, restart);
 
   JobReporter jobs;
   stratum.on_dial = [&](bool connected) { pool_switch.dialled(connected); };

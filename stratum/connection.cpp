@@ -34,23 +34,13 @@ void sleep_for(std::chrono::milliseconds d) {
 
 std::string shares(uint64_t n) { return std::to_string(n) + (n == 1 ? " share" : " shares"); }
 
-// The fault tests build a second executable from this file with these set, so
-// that silence and a refused login are noticed in seconds; the program itself
-// always waits the full times.
-Stratum::Timing default_timing() {
-  Stratum::Timing t;
-#ifdef TLM_TEST_SILENCE_MS
-  t.silence = std::chrono::milliseconds(TLM_TEST_SILENCE_MS);
-#endif
-#ifdef TLM_TEST_REFUSED_LOGIN_MS
-  t.session.refused_login = std::chrono::milliseconds(TLM_TEST_REFUSED_LOGIN_MS);
-#endif
-  return t;
+// "10 min" or "45 s".
+std::string duration_text(std::chrono::milliseconds d) {
+  const auto s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
+  return s % 60 == 0 ? std::to_string(s / 60) + " min" : std::to_string(s) + " s";
 }
 
 }  // namespace
-
-Stratum::Stratum() : Stratum(default_timing()) {}
 
 Stratum::Stratum(Timing timing) : timing_(timing), session_(timing.session) {
   session_.on_work = [this](const Work& w) {
@@ -127,7 +117,7 @@ void Stratum::serve() {
     const auto now = Clock::now();
     if (got > 0) last_data = now;  // any byte counts, complete line or not
     if (now - last_data > timing_.silence) {
-      report("no data from the pool for 10 min, reconnecting");
+      report("no data from the pool for " + duration_text(timing_.silence) + ", reconnecting");
       return;
     }
     session_.tick(now);

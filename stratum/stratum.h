@@ -31,8 +31,7 @@ class Stratum : public ShareSink {
     TlsSettings tls_settings;  // how the pool's certificate is checked, for a TLS pool
   };
 
-  // Time constants of the connection thread. The program always uses the
-  // defaults; tests shorten them to watch reconnects and time-outs in seconds.
+  // Time constants of the connection thread.
   struct Timing {
     std::chrono::milliseconds tick{100};            // a tenth of each second of pause
     std::chrono::milliseconds silence{600000};      // longest gap between received bytes
@@ -40,7 +39,7 @@ class Stratum : public ShareSink {
     Session::Timing session;
   };
 
-  Stratum();
+  Stratum() : Stratum(Timing()) {}
   explicit Stratum(Timing timing);
   ~Stratum() override;
   Stratum(const Stratum&) = delete;

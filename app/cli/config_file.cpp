@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/cli/option_table.h"
 #include "app/console/printable.h"
 #include "json/json.h"
 
@@ -17,61 +18,47 @@ namespace tlm {
 
 namespace {
 
-enum class Kind { kText, kSwitch, kWholeNumber, kTextList };
-
-struct Key {
-  const char* name;
-  Kind kind;
-};
-
-// The long options a file may set; every one of them is validated by the option parser.
-constexpr Key kKeys[] = {
-    {"pool", Kind::kText},          {"wallet", Kind::kText},          {"rig-id", Kind::kText},
-    {"password", Kind::kText},      {"threads", Kind::kWholeNumber},  {"stats-file", Kind::kText},
-    {"no-color", Kind::kSwitch},    {"backup-pool", Kind::kTextList}, {"api", Kind::kText},
-    {"api-token", Kind::kText},     {"tls-fingerprint", Kind::kText}, {"tls-insecure", Kind::kSwitch},
-    {"kernel", Kind::kText},
-};
-
 constexpr size_t kMaxFileSize = 64 * 1024;
 
 // A NUL would silently cut the value once it becomes a C argument.
 bool is_text(const Json& v) { return v.type == Json::String && v.text.find('\0') == std::string::npos; }
 
-const char* expected(Kind kind) {
+const char* expected(ConfigValue kind) {
   switch (kind) {
-    case Kind::kText: return "a string";
-    case Kind::kSwitch: return "true or false";
-    case Kind::kWholeNumber: return "a whole number";
-    case Kind::kTextList: return "an array of strings";
+    case ConfigValue::kNone: break;
+    case ConfigValue::kText: return "a string";
+    case ConfigValue::kSwitch: return "true or false";
+    case ConfigValue::kWholeNumber: return "a whole number";
+    case ConfigValue::kTextList: return "an array of strings";
   }
   return "";
 }
 
 // Appends the arguments for one member; false when the value has the wrong type.
-bool add_member(const std::string& key, Kind kind, const Json& value, ConfigArgs& out) {
+bool add_member(const std::string& key, ConfigValue kind, const Json& value, ConfigArgs& out) {
   const std::string option = "--" + key;
   auto add = [&](const std::string& arg) {
     out.args.push_back(arg);
     out.keys.push_back(key);
   };
   switch (kind) {
-    case Kind::kText:
+    case ConfigValue::kNone: return false;
+    case ConfigValue::kText:
       if (!is_text(value)) return false;
       add(option);
       add(value.text);
       return true;
-    case Kind::kSwitch:
+    case ConfigValue::kSwitch:
       if (value.type != Json::Bool) return false;
       if (value.boolean) add(option);
       return true;
-    case Kind::kWholeNumber:
+    case ConfigValue::kWholeNumber:
       if (value.type != Json::Number || value.number != std::trunc(value.number) || std::fabs(value.number) > 1e9)
         return false;
       add(option);
       add(std::to_string(static_cast<long>(value.number)));
       return true;
-    case Kind::kTextList:
+    case ConfigValue::kTextList:
       if (value.type != Json::Array) return false;
       for (const Json& item : value.items)
         if (!is_text(item)) return false;
@@ -96,9 +83,7 @@ bool config_to_args(const std::string& text, ConfigArgs& out, std::string& error
   for (size_t i = 0; i < doc.members.size(); ++i) {
     const auto& [key, value] = doc.members[i];
     if (key.compare(0, 2, "//") == 0) continue;
-    const Key* known = nullptr;
-    for (const Key& k : kKeys)
-      if (key == k.name) known = &k;
+    const OptionSpec* known = find_config_key(key);
     if (!known) {
       error = "unknown key \"" + printable(key) + "\"";
       return false;
@@ -109,8 +94,8 @@ bool config_to_args(const std::string& text, ConfigArgs& out, std::string& error
         return false;
       }
     }
-    if (!add_member(key, known->kind, value, out)) {
-      error = "\"" + key + "\" must be " + expected(known->kind);
+    if (!add_member(key, known->config, value, out)) {
+      error = "\"" + key + "\" must be " + expected(known->config);
       return false;
     }
   }

@@ -1,6 +1,7 @@
 // The command line: options, usage text, validation and the values derived from them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,25 +14,33 @@ namespace tlm {
 
 inline constexpr const char* kProgramName = "ilvo-varnel-tlm";
 inline constexpr const char* kDefaultHost = "pool.ilvo-varnel.io";
+inline constexpr uint16_t kDefaultPort = 3352;
 inline constexpr const char* kDefaultPassword = "x";
+inline constexpr int32_t kDefaultLanes = 32;
 
 struct Options {
-  std::string host = kDefaultHost;
-  uint16_t port = 3352;
+  PoolAddress pool{kDefaultHost, kDefaultPort, false};
+  std::vector<PoolAddress> backup_pools;  // in order of preference
   std::string wallet;
   std::string rig_id;
   std::string password = kDefaultPassword;
   int32_t threads = 0;  // 0: all logical CPUs
-  int32_t lanes = 32;
+  int32_t lanes = kDefaultLanes;
   std::string stats_file;
   std::string kernel;  // a hash kernel to use instead of the widest this machine runs
-  bool tls = false;  // stratum+ssl:// or stratum+tls://
-  std::vector<PoolAddress> backup_pools;  // in order of preference
   std::optional<Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show
   bool tls_insecure = false;                    // accept any certificate
-  std::string api_host;  // empty: no monitoring API
+  std::string api_host;   // empty: no monitoring API
   uint16_t api_port = 0;  // 0: one the system picks
   std::string api_token;
+  // Longest time without a byte from the pool before reconnecting.
+  std::chrono::seconds pool_silence;
+  // With backup pools: longest time without a job before moving on.
+  std::chrono::seconds job_wait;
+  // On a backup pool: how often the first pool is tried again.
+  std::chrono::seconds probe_interval;
+
+  Options();  // the pool client's own defaults for the three times
 };
 
 // What the entry point does after parse().
@@ -41,18 +50,17 @@ enum class ParseResult { kRun, kExitOk, kExitError };
 // exactly "--no-color", even the value of another option. Runs before the banner.
 void prescan_color(int argc, const char* const* argv);
 
-// Fills `opts` from the arguments. Usage errors are printed (what is wrong to
-// standard error, and the usage text to standard output when a required option is
-// missing) and give kExitError; -h/--help prints the usage text and --version the
-// product name and version, and both give kExitOk. A value read leniently (a
-// thread or lane count that is not a number or out of range) gets a warning on
-// standard error naming the option and the value.
-
+// Fills `opts` from the arguments, as the option table says. Usage errors are
+// printed (what is wrong to standard error, and the usage text to standard output
+// when a required option is missing) and give kExitError; -h/--help prints the
+// usage text and --version the product name and version, and both give kExitOk.
+// A value read leniently (a thread or lane count that is not a number or out of
+// range) gets a warning on standard error naming the option and the value.
 // `origins`, when given, says for each argument where it came from (see
 // expand_config); a refused value from a config file is then named by its key.
 ParseResult parse(int argc, const char* const* argv, Options& opts, const std::vector<std::string>& origins = {});
 
-// The usage text with the program name filled in.
+// The usage text with the program name filled in: every option of the table.
 std::string usage_text();
 
 // True for "localhost" and the loopback addresses 127.0.0.0/8 and ::1: only

@@ -60,7 +60,7 @@ TEST(BackupPools, MinesOnTheBackupWhileTheFirstPoolFailsAndGoesBack) {
     const auto hanging = options.empty() ? nullptr : std::make_unique<Pool>(options);
     const uint16_t first_port = hanging ? hanging->port() : testing_support::LoopbackServer().port();
     const std::string first = "127.0.0.1:" + std::to_string(first_port), second = "127.0.0.1:" + std::to_string(backup.port());
-    Miner miner(first_port, {"--backup-pool", "stratum+tcp://" + second});
+    Miner miner(first_port, {"--backup-pool", "stratum+tcp://" + second, "--probe-interval", "1"});
     ASSERT_TRUE(miner.until_count("switching from " + first + " to " + second + ": " + why, 1, 30000, hanging.get()))
         << miner.log_text();
     ASSERT_TRUE(miner.until([&] { return accepted_after_last(miner, "switching from"); }, 60000, &backup))

@@ -66,7 +66,7 @@ std::string Pool::stop_and_summarize() {
 Miner::Miner(uint16_t port, std::vector<std::string> extra, const std::string& host, bool terminal,
              std::function<void()> prepare)
     : child_([&] {
-        testing_support::Launch launch{{TLM_FAST_MINER_BINARY, "-o", host + ":" + std::to_string(port), "-u",
+        testing_support::Launch launch{{TLM_MINER_BINARY, "-o", host + ":" + std::to_string(port), "-u",
                                         "RFaultTestWallet", "-t", "1", "--no-color"}};
         launch.argv.insert(launch.argv.end(), extra.begin(), extra.end());
         launch.terminal = terminal;

@@ -64,9 +64,9 @@ struct LogLine {
   Clock::time_point at;
 };
 
-// The miner built with short time-outs (see CMakeLists.txt), one mining thread
-// unless `extra` says otherwise, no colours; in a terminal of its own when
-// `terminal` is set, with `prepare` run in it before it starts.
+// The miner as it ships, one mining thread unless `extra` says otherwise, no
+// colours; in a terminal of its own when `terminal` is set, with `prepare` run in
+// it before it starts.
 class Miner {
  public:
   Miner(uint16_t port, std::vector<std::string> extra = {}, const std::string& host = "127.0.0.1",

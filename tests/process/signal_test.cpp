@@ -53,11 +53,11 @@ void stop_at_every_stage(int sig) {
       {"connected again after the silence rule left a pool that never answered",
        [](Stage& s) {
          s.server = std::make_unique<LoopbackServer>();
-         s.miner = std::make_unique<Miner>(s.server->port());
+         s.miner = std::make_unique<Miner>(s.server->port(), std::vector<std::string>{"--pool-silence", "1"});
          LoopbackPeer first = s.server->accept(20000);
          s.peer = s.server->accept(20000);
-         ASSERT_TRUE(s.miner->until_count("connected to ", 2, 5000)) << s.miner->log_text();
-         EXPECT_EQ(s.miner->count("no data from the pool for 10 min, reconnecting"), 1u);
+         ASSERT_TRUE(s.miner->until_count("connected to ", 2, 20000)) << s.miner->log_text();
+         EXPECT_EQ(s.miner->count("no data from the pool for 1 s, reconnecting"), 1u);
        }},
       {"mining, started with the stop signals blocked (as a supervisor may)",
        [](Stage& s) {
