@@ -18,9 +18,8 @@ namespace tlm {
 
 class Monitoring {
  public:
-  // `fixed` holds what does not change while the miner runs: version, pool, TLS,
-  // kernel, lanes and threads.
-  explicit Monitoring(Snapshot fixed) : fixed_(std::move(fixed)) { published_.publish(fixed_); }
+  // `first` is shown until the first publish.
+  explicit Monitoring(const Snapshot& first) { published_.publish(first); }
   ~Monitoring() { stop(); }
   Monitoring(const Monitoring&) = delete;
   Monitoring& operator=(const Monitoring&) = delete;
@@ -32,8 +31,6 @@ class Monitoring {
   // `pause` switches mining off (true) and on (false).
   void start_keyboard(std::function<void(bool)> pause);
 
-  // The fixed figures, for the main loop to complete.
-  const Snapshot& fixed() const { return fixed_; }
   // Publishes `now` with each thread's rate over 10 s worked out from its hash
   // total. Called once a second by the main loop.
   void publish(Snapshot now, std::vector<uint64_t> thread_totals);
@@ -42,7 +39,6 @@ class Monitoring {
   void stop();
 
  private:
-  Snapshot fixed_;
   PublishedSnapshot published_;
   ThreadRates thread_rates_;
   ApiServer api_{published_};
