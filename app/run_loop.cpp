@@ -226,8 +226,8 @@ void RunLoop::shut_down() {
   stratum_.stop();
   pool_switch_.stop();
   const double seconds = uptime();
-  report_exit_summary(seconds, seconds > 0 ? static_cast<double>(miner_.hashes()) / seconds : 0.0, miner_.found(),
-                      stratum_.counts());
+  const double average = seconds > 0 ? static_cast<double>(miner_.hashes()) / seconds : 0.0;
+  log_line(kStrong, "%s", exit_summary(seconds, average, miner_.found(), stratum_.counts()).c_str());
   log_line(kMuted, "stopping");
   // Enough for any reader that is reading; one that is not must not hold the exit.
   flush_log(std::chrono::milliseconds(300));

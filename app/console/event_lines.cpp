@@ -1,6 +1,9 @@
 #include "app/console/event_lines.h"
 
+#include <cstdio>
+
 #include "app/console/log.h"
+#include "app/console/formats.h"
 #include "app/console/line_limiter.h"
 #include "app/console/printable.h"
 
@@ -28,15 +31,16 @@ void report_share_result(const ShareResult& result, const ShareCounts& counts) {
 
 void report_share_found(double difficulty) { log_line(kStrong, "share found · difficulty %s", fmt_diff(difficulty).c_str()); }
 
-void report_exit_summary(double uptime, double average_rate, uint64_t found, const ShareCounts& counts) {
-  const long long s = static_cast<long long>(uptime);
-  log_line(kStrong,
-       "uptime %lld:%02lld:%02lld · average %s · shares found %llu · sent %llu · accepted %llu · rejected %llu · "
-       "unanswered %llu · in flight %llu · dropped %llu",
-       s / 3600, s / 60 % 60, s % 60, fmt_rate(average_rate).c_str(), static_cast<unsigned long long>(found),
-       static_cast<unsigned long long>(counts.sent), static_cast<unsigned long long>(counts.accepted),
-       static_cast<unsigned long long>(counts.rejected), static_cast<unsigned long long>(counts.unanswered),
-       static_cast<unsigned long long>(counts.in_flight), static_cast<unsigned long long>(counts.dropped));
+std::string exit_summary(double uptime, double average_rate, uint64_t found, const ShareCounts& counts) {
+  char line[512];
+  snprintf(line, sizeof line,
+           "uptime %s · average %s · shares found %llu · sent %llu · accepted %llu · rejected %llu · "
+           "unanswered %llu · in flight %llu · dropped %llu",
+           fmt_uptime(uptime).c_str(), fmt_rate(average_rate).c_str(), static_cast<unsigned long long>(found),
+           static_cast<unsigned long long>(counts.sent), static_cast<unsigned long long>(counts.accepted),
+           static_cast<unsigned long long>(counts.rejected), static_cast<unsigned long long>(counts.unanswered),
+           static_cast<unsigned long long>(counts.in_flight), static_cast<unsigned long long>(counts.dropped));
+  return line;
 }
 
 void report_pool_message(const std::string& text) { pool_lines().log(kMuted, printable(text)); }

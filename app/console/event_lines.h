@@ -1,5 +1,5 @@
-// What the user sees of pool and miner events: the log lines of the new-job,
-// share-result, share-found and pool-message handlers. Texts from the pool are
+// What the user sees of pool and miner events: the log lines of new jobs, share
+// results, shares found, pool messages and the run's summary. Texts from the pool are
 // shown through printable(); nothing here changes what is sent back to the pool.
 #pragma once
 
@@ -29,9 +29,9 @@ void report_share_result(const ShareResult& result, const ShareCounts& counts);
 // Logs a share the miner confirmed with the difficulty its hash reached.
 void report_share_found(double difficulty);
 
-// Logs the one-line summary of a run: uptime, average rate and where the `found`
+// The one-line summary of a run: uptime, average rate and where the `found`
 // shares went.
-void report_exit_summary(double uptime, double average_rate, uint64_t found, const ShareCounts& counts);
+std::string exit_summary(double uptime, double average_rate, uint64_t found, const ShareCounts& counts);
 
 // Logs a status text of the pool client.
 void report_pool_message(const std::string& text);

@@ -8,11 +8,11 @@ namespace tlm {
 
 void LineLimiter::show_counts() {
   if (repeated_ > 0) {
-    log_line(last_color_, "%s (repeated %llu times)", last_.c_str(), static_cast<unsigned long long>(repeated_));
+    show_(last_color_, last_ + " (repeated " + std::to_string(repeated_) + " times)");
     repeated_ = 0;
   }
   if (over_budget_ > 0) {
-    log_line(kMuted, "%llu more lines from the pool not shown", static_cast<unsigned long long>(over_budget_));
+    show_(kMuted, std::to_string(over_budget_) + " more lines from the pool not shown");
     over_budget_ = 0;
   }
 }
@@ -38,14 +38,14 @@ void LineLimiter::log(const char* color, const std::string& text, bool fold_repe
   }
   budget_ -= 1;
   show_counts();
-  log_line(color, "%s", text.c_str());
+  show_(color, text);
   shown_at_ = now;
   last_ = text;
   last_color_ = color;
 }
 
 LineLimiter& pool_lines() {
-  static LineLimiter limiter;
+  static LineLimiter limiter([](const char* color, const std::string& text) { log_line(color, "%s", text.c_str()); });
   return limiter;
 }
 

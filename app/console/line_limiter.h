@@ -3,20 +3,26 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
 namespace tlm {
 
-// Logs lines with a budget of a few per second. A line equal to the last one
+// Passes lines on with a budget of a few per second. A line equal to the last one
 // shown is counted instead of shown, and the count follows as "(repeated N
-// times)" when another line is shown; lines over the budget are counted and
-// their number is shown once the budget allows. Safe from any thread.
+// times)" when another line is shown, or after a minute; lines over the budget
+// are counted and their number is shown once the budget allows. Safe from any
+// thread.
 class LineLimiter {
  public:
   using Clock = std::chrono::steady_clock;
+  // Where the lines that pass go.
+  using Show = std::function<void(const char* color, const std::string& text)>;
 
-  // Logs `text` (already made printable) in `color`, or counts it. Lines that
+  explicit LineLimiter(Show show) : show_(std::move(show)) {}
+
+  // Shows `text` (already made printable) in `color`, or counts it. Lines that
   // only come when something changed pass `fold_repeats` false and use the
   // budget alone.
   void log(const char* color, const std::string& text, bool fold_repeats = true,
@@ -26,6 +32,7 @@ class LineLimiter {
   // Shows what was counted since the last line; `budget_` must allow one line.
   void show_counts();
 
+  const Show show_;
   std::mutex mutex_;
   std::string last_;
   const char* last_color_ = nullptr;
@@ -39,7 +46,7 @@ class LineLimiter {
   static constexpr double kPerSecond = 2;
 };
 
-// The one limiter for every line a pool can cause.
+// The one limiter for every line a pool can cause; it writes to the log.
 LineLimiter& pool_lines();
 
 }  // namespace tlm

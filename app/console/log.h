@@ -1,4 +1,5 @@
-// Console output: one time-stamped, optionally coloured line per event.
+// The log: one time-stamped, optionally coloured line per event on standard
+// output, and the messages for standard error.
 #pragma once
 
 #include <chrono>
@@ -38,10 +39,5 @@ void start_log_writer();
 // all went out. The writer is never joined: at exit it may still be blocked on
 // an output nobody reads.
 bool flush_log(std::chrono::milliseconds limit);
-
-// "12.34 MH/s" style hash rate.
-std::string fmt_rate(double hashes_per_second);
-// "1.23M" style share difficulty.
-std::string fmt_diff(double difficulty);
 
 }  // namespace tlm

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "app/console/formats.h"
 #include "app/console/log.h"
 
 namespace tlm {
@@ -23,9 +24,8 @@ void report_thread_rates(const Snapshot& s) {
 }
 
 void report_summary(const Snapshot& s) {
-  const long long up = static_cast<long long>(s.uptime_s);
-  log_line(kStrong, "uptime %lld:%02lld:%02lld · pool %s %s · speed 10s %s · 60s %s · 15m %s", up / 3600, up / 60 % 60,
-       up % 60, s.pool.c_str(), s.connected ? "connected" : "not connected", fmt_rate(s.rate_10s).c_str(),
+  log_line(kStrong, "uptime %s · pool %s %s · speed 10s %s · 60s %s · 15m %s", fmt_uptime(s.uptime_s).c_str(),
+           s.pool.c_str(), s.connected ? "connected" : "not connected", fmt_rate(s.rate_10s).c_str(),
        fmt_rate(s.rate_60s).c_str(), fmt_rate(s.rate_15m).c_str());
   log_line(kStrong, "shares found %llu · accepted %llu · rejected %llu · unanswered %llu · dropped %llu · difficulty %s",
        static_cast<unsigned long long>(s.found), static_cast<unsigned long long>(s.accepted),

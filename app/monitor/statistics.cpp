@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "app/console/formats.h"
 #include "app/console/log.h"
 #include "app/console/printable.h"
 #include "app/console/product.h"

@@ -1,5 +1,6 @@
-// Hash-rate windows, the speed report and the statistics file. The process-level
-// tests check the file's form as a reader sees it and where it may not be written.
+// Hash-rate windows, each thread's rate, the speed report and the statistics
+// file. The process-level tests check the file's form as a reader sees it and
+// where it may not be written.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "app/console/log.h"
 #include "app/monitor/statistics.h"
+#include "app/monitor/thread_rates.h"
 #include "tests/support/process.h"
 #include "tests/support/stdout_capture.h"
 
@@ -29,6 +31,24 @@ TEST(HashRate, WindowsReachBackToTheOldestSampleInsideAndKeep900Seconds) {
   for (int t = 0; t <= 1200; ++t) pruned.record(t, t <= 300 ? 5u * t : 1500u + (t - 300));
   EXPECT_EQ(pruned.size(), 901u);  // 300..1200: exactly 900 s is kept
   EXPECT_DOUBLE_EQ(pruned.rate_over(900), 1.0);
+}
+
+// Each thread's rate over the last 10 s, from totals a second apart: none before
+// the second sample or when the thread count changed; older samples forgotten.
+TEST(ThreadRates, EachThreadOverTheLastTenSeconds) {
+  using Samples = std::vector<std::pair<double, std::vector<uint64_t>>>;
+  const std::pair<Samples, std::vector<double>> cases[] = {
+      {{}, {}},
+      {{{1, {500, 700}}}, {0, 0}},
+      {{{1, {0, 0}}, {3, {2000, 500}}}, {1000, 250}},
+      {{{0, {0}}, {1, {100}}, {11, {1100}}, {12, {5100}}}, {4000}},
+      {{{1, {0}}, {2, {10, 10}}}, {0, 0}},
+  };
+  for (const auto& [samples, rates] : cases) {
+    ThreadRates r;
+    for (const auto& [uptime, totals] : samples) r.record(uptime, totals);
+    EXPECT_EQ(r.rates(), rates);
+  }
 }
 
 TEST(Statistics, FileEvery10StepsReportEvery30AndAnUnwritablePathLoggedOnce) {
