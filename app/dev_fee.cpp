@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "app/console.h"
+#include "app/console/log.h"
 
 namespace tlm {
 

@@ -1,9 +1,9 @@
-#include "app/banner.h"
-#include "app/config_file.h"
-#include "app/console.h"
-#include "app/options.h"
-#include "app/product.h"
-#include "app/run.h"
+#include "app/cli/config_file.h"
+#include "app/cli/options.h"
+#include "app/console/banner.h"
+#include "app/console/log.h"
+#include "app/console/product.h"
+#include "app/run_loop.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,5 +48,5 @@ int main(int argc, char** argv) {
     case ParseResult::kExitError: return 1;
     case ParseResult::kRun: break;
   }
-  return run(opts);
+  return RunLoop(opts).run();
 }

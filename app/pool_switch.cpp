@@ -1,39 +1,21 @@
 #include "app/pool_switch.h"
 
-#include "app/console.h"
-#include "app/handlers.h"
+#include "app/console/event_lines.h"
+#include "app/console/log.h"
 #include "app/threads.h"
 
 namespace tlm {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// The fault tests build a second executable from this file with these set, so
-// that a failover and the way back take seconds; the program itself always uses
-// the full times.
-Failover::Timing default_timing() {
-  Failover::Timing t;
-#ifdef TLM_TEST_JOB_WAIT_MS
-  t.job_wait = std::chrono::milliseconds(TLM_TEST_JOB_WAIT_MS);
-#endif
-#ifdef TLM_TEST_PROBE_EVERY_MS
-  t.probe_every = std::chrono::milliseconds(TLM_TEST_PROBE_EVERY_MS);
-#endif
-  return t;
-}
-
-}  // namespace
-
-PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, Stratum::Config& config, Restart restart)
+PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, Failover::Timing timing, Restart restart,
+                       ConfigFor config_for, std::function<Clock::time_point()> now)
     : pools_(std::move(pools)),
-      config_(config),
       restart_(std::move(restart)),
-      failover_(pools_.size(), Clock::now(), default_timing()) {
+      config_for_(std::move(config_for)),
+      now_(std::move(now)),
+      failover_(pools_.size(), now_(), timing) {
   probe_.on_work = [this](const Work&) {
     std::lock_guard<std::mutex> lock(mutex_);
-    failover_.probe_job(Clock::now());
+    failover_.probe_job(now_());
   };
   probe_.on_ended = [this] {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -44,6 +26,11 @@ PoolSwitch::PoolSwitch(std::vector<PoolAddress> pools, Stratum::Config& config, 
     if (!connected) failover_.probe_dial_failed();
   };
   probe_.on_message = [](const std::string& text) { report_pool_message("first pool: " + text); };
+}
+
+size_t PoolSwitch::current() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return session_;
 }
 
 void PoolSwitch::stop() { probe_.stop(); }
@@ -59,12 +46,12 @@ void PoolSwitch::dialled(bool connected) {
 
 void PoolSwitch::job() {
   std::lock_guard<std::mutex> lock(mutex_);
-  failover_.job(session_, Clock::now());
+  failover_.job(session_, now_());
 }
 
 void PoolSwitch::ended() {
   std::lock_guard<std::mutex> lock(mutex_);
-  failover_.ended(session_, Clock::now());
+  failover_.ended(session_, now_());
 }
 
 void PoolSwitch::step() {
@@ -72,7 +59,7 @@ void PoolSwitch::step() {
     Failover::Step s;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      s = failover_.next(Clock::now());
+      s = failover_.next(now_());
     }
     switch (s.kind) {
       case Failover::Step::kNone:
@@ -81,7 +68,7 @@ void PoolSwitch::step() {
         switch_to(s.pool, s.reason);
         break;
       case Failover::Step::kStartProbe:
-        start_probe();
+        start_without_stop_signals([&] { probe_.start(config_for_(0)); });
         break;
       case Failover::Step::kStopProbe:
         probe_.stop();
@@ -92,23 +79,14 @@ void PoolSwitch::step() {
 
 void PoolSwitch::switch_to(size_t pool, const std::string& reason) {
   probe_.stop();
-  log_line(kStrong, "switching from %s to %s: %s", host_port(pools_[session_].host, pools_[session_].port).c_str(),
-       host_port(pools_[pool].host, pools_[pool].port).c_str(), reason.c_str());
+  log_line(kStrong, "switching from %s to %s: %s", host_port(pools_[current()].host, pools_[current()].port).c_str(),
+           host_port(pools_[pool].host, pools_[pool].port).c_str(), reason.c_str());
+  // The client is stopped while the session changes, so no late event of the
+  // old pool counts for the new one.
   restart_([&] {
-    config_.host = pools_[pool].host;
-    config_.port = pools_[pool].port;
-    config_.tls = pools_[pool].tls;
     std::lock_guard<std::mutex> lock(mutex_);
     session_ = pool;
   });
-}
-
-void PoolSwitch::start_probe() {
-  Stratum::Config probe = config_;
-  probe.host = pools_[0].host;
-  probe.port = pools_[0].port;
-  probe.tls = pools_[0].tls;
-  start_without_stop_signals([&] { probe_.start(probe); });
 }
 
 }  // namespace tlm

@@ -8,23 +8,13 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "hash/sample_header.h"
 
 namespace {
 
 std::vector<uint8_t> bench_header() {
   std::vector<uint8_t> h(kTlmHeaderSize);
-  uint64_t x = 0x243F6A8885A308D3ull;
-  for (auto& b : h) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    b = uint8_t(x >> 24);
-  }
-  h[140] = 0xFD;
-  h[141] = 0x40;
-  h[142] = 0x05;
-  h[143] = 8;
-  h[148] = 1;
+  tlm::sample_header(0x243F6A8885A308D3ull, h.data());
   return h;
 }
 

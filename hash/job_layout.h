@@ -14,10 +14,12 @@ inline constexpr size_t kKeyMask = 0x1FFF;
 // The accumulator starts as key word 513.
 inline constexpr size_t kAccStartInKey = 8208;
 
-// The job state, 64-byte aligned: the pristine key, the completed 64-byte final
-// block and a copy of the accumulator's start word; the rest is not written.
-inline constexpr size_t kJobBytes = 9024;
-inline constexpr size_t kJobBlock = 8896;
-inline constexpr size_t kJobAccStart = 8960;
+// The job state, 64-byte aligned: the pristine key, 64 spare bytes, the completed
+// 64-byte final block and a copy of the accumulator's start word in a 64-byte
+// slot; the rest is not written.
+inline constexpr size_t kJobBlock = kKeyBytes + 64;
+inline constexpr size_t kJobAccStart = kJobBlock + 64;
+inline constexpr size_t kJobBytes = kJobAccStart + 64;
+static_assert(kJobBytes == 9024);
 
 }  // namespace tlm

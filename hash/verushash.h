@@ -18,9 +18,9 @@ extern "C" {
 // One build of the hash.
 typedef struct vh_core {
   const char* name;  // "portable", "x86", "arm64"
-  // Precomputes a job state (9024 bytes, 64-byte aligned) for the header: the
-  // pristine key at 0..8831, the completed final block at 8896..8959 and the
-  // accumulator's start word at 8960..8975. The header is not modified.
+  // Precomputes a job state (64-byte aligned, laid out as hash/job_layout.h says)
+  // for the header: the pristine key, the completed final block and the
+  // accumulator's start word. The header is not modified.
   void (*job_init)(uint8_t job[tlm::kJobBytes], const uint8_t header[tlm::kHeaderSize]);
   // The VerusHash 2.2 of a whole header into out. The header is not modified.
   // Uses about 20 KiB of stack.

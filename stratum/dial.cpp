@@ -136,18 +136,20 @@ DialResult dial_tcp(const std::string& host, uint16_t port, const std::atomic<bo
 }
 
 std::unique_ptr<Transport> Stratum::dial() {
-  const std::string where = host + ":" + std::to_string(port);
+  const PoolAddress& pool = config_.pool;
+  const std::string where = pool.host + ":" + std::to_string(pool.port);
   int s = -1;
-  switch (dial_tcp(host, port, running, timing.send_timeout, s)) {
+  switch (dial_tcp(pool.host, pool.port, running_, timing_.send_timeout, s)) {
     case DialResult::kConnected: break;
-    case DialResult::kCannotResolve: report("cannot resolve " + host); return nullptr;
+    case DialResult::kCannotResolve: report("cannot resolve " + pool.host); return nullptr;
     case DialResult::kCannotConnect: report("cannot connect to " + where); return nullptr;
     case DialResult::kStopped: return nullptr;
   }
-  if (!tls) return std::make_unique<TcpTransport>(s);
+  if (!pool.tls) return std::make_unique<TcpTransport>(s);
   std::string error;
-  std::unique_ptr<Transport> stream = tls_connect(s, host, tls_settings, running, error, timing.send_timeout);
-  if (!stream && running) report("cannot connect to " + where + ": " + error);
+  std::unique_ptr<Transport> stream =
+      tls_connect(s, pool.host, config_.tls_settings, running_, error, timing_.send_timeout);
+  if (!stream && running_) report("cannot connect to " + where + ": " + error);
   return stream;
 }
 

@@ -17,7 +17,6 @@ class Failover {
  public:
   using Time = std::chrono::steady_clock::time_point;
 
-  // The program always uses the defaults; tests shorten them.
   struct Timing {
     std::chrono::milliseconds job_wait{60000};       // longest wait for a job from the current pool
     int dial_failures = 3;                           // failures in a row that give a pool up

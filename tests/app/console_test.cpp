@@ -1,12 +1,14 @@
-// Log lines, number formats and the banner's colour rules, and texts from the pool
-// in a form that cannot drive the terminal. The process-level tests read the
-// plain log lines and see the control characters a pool sends escaped.
+// Log lines, number formats, event lines and the banner's colour rules, and texts
+// from the pool in a form that cannot drive the terminal. The process-level tests
+// read the plain log lines and see the control characters a pool sends escaped.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/console.h"
-#include "app/printable.h"
+#include "app/console/event_lines.h"
+#include "app/console/formats.h"
+#include "app/console/log.h"
+#include "app/console/printable.h"
 #include "tests/support/process.h"
 #include "tests/support/stdout_capture.h"
 
@@ -41,6 +43,37 @@ TEST(Console, RateAndDifficultyUnits) {
     EXPECT_EQ(fmt_rate(c.value), c.rate) << c.value;
     EXPECT_EQ(fmt_diff(c.value), c.difficulty) << c.value;
   }
+  EXPECT_EQ(fmt_uptime(0.9), "0:00:00");
+  EXPECT_EQ(fmt_uptime(7384.9), "2:03:04");
+  EXPECT_EQ(fmt_uptime(360000), "100:00:00");
+}
+
+// A new job is named when its id is new and the pool says to start afresh;
+// otherwise only a change of difficulty is worth a line. Texts from the pool can
+// never drive the terminal.
+TEST(EventLines, JobsSharesAndPoolTexts) {
+  g_color = false;
+  JobReporter jobs;
+  const std::string out = testing_support::log_of([&] {
+    jobs.report("j1", false, 1500);  // the first always shows
+    jobs.report("j1", true, 1500);
+    jobs.report("j2", true, 1500);
+    jobs.report("j3", false, 1500);
+    jobs.report("j3", false, 3000);
+    jobs.report("j3\x1b", true, 3000);
+    report_pool_message("login refused by the pool: bad\x1b[31mwallet\nnext\x7f");
+    report_share_result({false, "no\x07way\xff", {}}, {});
+    report_share_result({true, "", std::chrono::milliseconds(38)}, {.accepted = 4, .rejected = 1});
+    log_line(kStrong, "%s",
+             exit_summary(7384.9, 1493021, 2210, {2209, 2205, 3, 0, 1, 1}).c_str());  // sent, accepted, ...
+  });
+  g_color = true;
+  EXPECT_EQ(out, "[T] share difficulty 1.50k\n[T] new job j2 · share difficulty 1.50k\n[T] share difficulty 3.00k\n"
+                 "[T] new job j3\\x1B · share difficulty 3.00k\n"
+                 "[T] login refused by the pool: bad\\x1B[31mwallet\\x0Anext\\x7F\n"
+                 "[T] share rejected: no\\x07way\\xFF\n[T] share accepted · 4/5 · 38 ms\n"
+                 "[T] uptime 2:03:04 · average 1.49 MH/s · shares found 2210 · sent 2209 · accepted 2205 · "
+                 "rejected 3 · unanswered 0 · in flight 1 · dropped 1\n");
 }
 
 TEST(Console, BannerColouredOnlyOnATerminalWithoutANonEmptyNoColor) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
+#include "app/console/log.h"
 #include "app/dev_fee.h"
 #include "tests/support/stdout_capture.h"
 

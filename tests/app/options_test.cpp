@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include "app/config_file.h"
-#include "app/options.h"
+#include "app/cli/config_file.h"
+#include "app/cli/options.h"
 
 namespace {
 
@@ -23,8 +25,10 @@ ParseResult parse(std::vector<const char*> args, Options& opts) {
 TEST(Options, DefaultsLoginAndValuesThatLookLikeOptions) {
   Options opts;
   ASSERT_EQ(parse({"-u", "-w", "-w", "--no-color"}, opts), ParseResult::kRun);
-  EXPECT_EQ(tlm::host_port(opts.host, opts.port), "pool.ilvo-varnel.io:3352");
+  EXPECT_EQ(tlm::host_port(opts.pool.host, opts.pool.port), "pool.ilvo-varnel.io:3352");
   EXPECT_EQ(opts.password, "x");
+  EXPECT_EQ(std::tie(opts.pool_silence, opts.job_wait, opts.probe_interval),
+            std::make_tuple(std::chrono::seconds(600), std::chrono::seconds(60), std::chrono::seconds(120)));
   EXPECT_EQ(tlm::pool_user(opts.wallet, opts.rig_id), "-w.--no-color");
   EXPECT_EQ(tlm::pool_user("ADDR.rigA", "rig1"), "ADDR.rigA");
 }
@@ -41,17 +45,16 @@ TEST(Options, ThreadsUpToFourTimesTheCpusAndLanes1To64) {
       {{"-t", "5x", "--lanes", "1"}, 5, 1},  // read as before, with a warning
       {{"-t", "abc", "--lanes", "65"}, cpus, 32},
       {{"-t", "-4", "--lanes", "0"}, cpus, 32},
+      {{"-t", too_many.c_str()}, -1, -1},  // refused
   };
   for (const auto& c : cases) {
     Options opts;
     std::vector<const char*> args = c.args;
     args.insert(args.end(), {"-u", "W"});
-    ASSERT_EQ(parse(args, opts), ParseResult::kRun);
-    EXPECT_EQ(tlm::effective_threads(opts.threads), c.threads);
-    EXPECT_EQ(opts.lanes, c.lanes);
+    ASSERT_EQ(parse(args, opts), c.threads < 0 ? ParseResult::kExitError : ParseResult::kRun);
+    if (c.threads < 0) continue;
+    EXPECT_EQ(std::make_pair(tlm::effective_threads(opts.threads), opts.lanes), std::make_pair(c.threads, c.lanes));
   }
-  Options opts;
-  EXPECT_EQ(parse({"-u", "W", "-t", too_many.c_str()}, opts), ParseResult::kExitError);
 }
 
 TEST(Options, PoolAndBackupPoolAddresses) {
@@ -72,24 +75,51 @@ TEST(Options, PoolAndBackupPoolAddresses) {
               ParseResult::kRun);
     ASSERT_EQ(opts.backup_pools.size(), 2u);
     EXPECT_EQ(tlm::host_port(opts.backup_pools[0].host, opts.backup_pools[0].port), "first:1");
-    for (const auto& [host, port, tls] : {tlm::PoolAddress{opts.host, opts.port, opts.tls}, opts.backup_pools[1]}) {
+    for (const auto& [host, port, tls] : {opts.pool, opts.backup_pools[1]}) {
       EXPECT_EQ(tlm::host_port(host, port), c.shown);
       EXPECT_EQ(tls, c.tls) << c.value;
     }
   }
 }
 
-TEST(Options, EveryKindOfConfigValueBecomesItsArguments) {
+// Every option but --config, --help and --version may come from a file; a key
+// starting with // is a comment, and a switch set to false gives nothing.
+TEST(Options, AConfigFileSetsEveryOption) {
+  const std::string pin(64, 'a');
   tlm::ConfigArgs c;
   std::string error;
-  ASSERT_TRUE(tlm::config_to_args(R"({"wallet": "W.rig", "threads": 4, "no-color": true, "tls-insecure": false,
-      "backup-pool": ["b1:1", "b2:2"], "// note": "ignored", "rig-id": "-w"})",
-                                   c, error))
+  ASSERT_TRUE(tlm::config_to_args(R"({"pool": "stratum+ssl://a.example:1", "backup-pool": ["b.example:2"],
+      "tls-fingerprint": ")" + pin + R"(", "tls-insecure": true, "pool-silence": 30, "job-wait": 20,
+      "probe-interval": 10, "wallet": "W", "rig-id": "r", "password": "p", "threads": 1, "lanes": 8,
+      "stats-file": "s.json", "no-color": false, "kernel": "portable", "api": "[::1]:0", "api-token": "t",
+      "// note": "ignored"})",
+                                  c, error))
       << error;
-  EXPECT_EQ(c.args, (std::vector<std::string>{"--wallet", "W.rig", "--threads", "4", "--no-color", "--backup-pool",
-                                              "b1:1", "--backup-pool", "b2:2", "--rig-id", "-w"}));
-  EXPECT_EQ(c.keys, (std::vector<std::string>{"wallet", "wallet", "threads", "threads", "no-color", "backup-pool",
-                                              "backup-pool", "backup-pool", "backup-pool", "rig-id", "rig-id"}));
+  EXPECT_EQ(std::count(c.args.begin(), c.args.end(), "--no-color"), 0);
+  EXPECT_EQ(c.keys[0], "pool");
+  std::vector<const char*> args;
+  for (const std::string& a : c.args) args.push_back(a.c_str());
+  Options opts;
+  ASSERT_EQ(parse(args, opts), ParseResult::kRun);
+  using std::chrono::seconds;
+  using S = std::string;
+  EXPECT_EQ(std::tie(opts.pool.host, opts.pool.port, opts.pool.tls, opts.backup_pools[0].host, opts.tls_insecure,
+                     opts.pool_silence, opts.job_wait, opts.probe_interval, opts.wallet, opts.rig_id, opts.password),
+            std::make_tuple(S("a.example"), uint16_t{1}, true, S("b.example"), true, seconds(30), seconds(20),
+                            seconds(10), S("W"), S("r"), S("p")));
+  EXPECT_EQ(std::tie(opts.threads, opts.lanes, opts.stats_file, opts.kernel, opts.api_host, opts.api_port,
+                     opts.api_token),
+            std::make_tuple(1, 8, S("s.json"), S("portable"), S("::1"), uint16_t{0}, S("t")));
+  tlm::Fingerprint pinned;
+  pinned.fill(0xaa);
+  EXPECT_EQ(opts.tls_fingerprint, pinned);
+}
+
+TEST(Options, LoopbackHosts) {
+  for (const char* host : {"localhost", "127.0.0.1", "127.8.9.10", "::1"})
+    EXPECT_TRUE(tlm::is_loopback_host(host)) << host;
+  for (const char* host : {"0.0.0.0", "::", "10.0.0.1", "128.0.0.1", "::ffff:127.0.0.1", "example.org", ""})
+    EXPECT_FALSE(tlm::is_loopback_host(host)) << host;
 }
 
 }  // namespace

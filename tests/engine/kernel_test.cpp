@@ -12,6 +12,7 @@
 #include "engine/engine.h"
 #include "engine/selftest.h"
 #include "hash/known_answer.h"
+#include "hash/sample_header.h"
 #include "hash/verushash.h"
 
 namespace {
@@ -20,14 +21,10 @@ using Bytes = std::vector<uint8_t>;
 
 const Bytes kKat(kat_hdr, kat_hdr + kTlmHeaderSize);  // its engine nonce is 1
 
-// A pseudo-random header; `clearing` decides whether bytes 143 and 148 make the
-// canonical clearing apply.
+// A made-up header; `clearing` decides whether the canonical clearing applies.
 Bytes random_header(uint32_t seed, bool clearing) {
   Bytes h(kTlmHeaderSize);
-  for (auto& b : h) b = uint8_t((seed = seed * 1664525 + 1013904223) >> 24);
-  std::memcpy(&h[140], "\xFD\x40\x05", 3);
-  h[143] = clearing ? 7 : 6;
-  h[148] = clearing ? 0x80 : 0x11;
+  tlm::sample_header(seed, h.data(), clearing);
   return h;
 }
 

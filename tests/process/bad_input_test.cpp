@@ -1,91 +1,44 @@
-// What a pool can send that a miner must survive: junk lines, jobs that break a
-// rule, a line with no end, refusals with hostile reasons.
+// What a pool can send that a miner must survive, all at once: junk lines, jobs
+// that break a rule, replies to no request (strings, negative, fractional, huge,
+// repeated), lines in pieces of a few bytes, and on the first connections a line
+// of over 1 MiB that never ends. Each of these on its own is in the pool client's
+// tests; here the program mines on, its memory stays flat and the books of shares
+// agree.
 #include <gtest/gtest.h>
 #include <signal.h>
-
-#include <cctype>
 
 #include "tests/process/session.h"
 
 namespace faults {
 namespace {
 
-// Junk includes replies with ids no request has (strings, negative, fractional,
-// huge, repeated answers): the share counts stay exact.
-TEST(BadInput, JunkLinesAndBrokenJobsInPiecesAreDroppedWhileMiningGoesOn) {
+TEST(BadInput, APoolThatSendsEverythingWrongIsMinedOnWithoutLosingAShare) {
+  const size_t ended = 2;  // connections ended by the endless line
   Pool pool({"--difficulty", share_difficulty(), "--job-interval", "2", "--garbage", "--bad-jobs", "--split-writes",
-             "--stray-replies"});
-  ASSERT_NE(pool.port(), 0);
+             "--stray-replies", "--overlong-line", "--faulty-connections", std::to_string(ended)});
   Miner miner(pool.port());
+  ASSERT_TRUE(miner.until_count("connected to ", 2, 30000, &pool)) << miner.log_text();
+  const long rss_after_first = miner.status_field("VmRSS");
   // The pool's own log tells that mining went on to a later job: the miner's "new
   // job" lines share the budget for pool lines with the junk's.
   ASSERT_TRUE(miner.until(
-      [&] { return miner.count("share accepted") >= 3 && pool.count("share accepted") > pool.count("job \"1\" hash"); },
-      60000, &pool))
+      [&] {
+        return miner.count("connected to ") > ended && accepted_after_last(miner, "connected to ") &&
+               pool.count("share accepted") > pool.count("job \"1\" hash");
+      },
+      90000, &pool))
       << miner.log_text() << "pool:\n" << pool.log_text();
+  const long rss_after_last = miner.status_field("VmRSS"), peak = miner.status_field("VmHWM");
   EXPECT_EQ(miner.stop(SIGINT), 0);
 
-  // Each job comes with ten copies that break one rule each (and one with too few
-  // parameters, dropped silently): they are reported (how often depends on the
-  // budget for pool lines, spent faster in the slower sanitizer builds) and never
-  // mined.
-  EXPECT_GT(miner.count("invalid job from the pool"), 0u);
+  // What the miner makes of each kind of fault is in the pool client's tests.
   EXPECT_EQ(miner.count("new job bad-"), 0u);
-  // The junk is only counted, and replies to nothing are ignored.
-  const char* const kExpected[] = {"pool ",        "cpu ",           "connected to ",  "authorized",    "new job ",
-                                   "share found",  "share accepted", "invalid job from the pool",
-                                   "speed 10s ",   "ignored ",       "uptime ",       "stopping",
-                                   "1 line from the pool could not be read", "invalid target from the pool"};
-  for (const LogLine& l : miner.log()) {
-    // "N more lines from the pool not shown": the budget for pool lines, spent
-    // faster in the slower sanitizer builds.
-    bool known = std::isdigit(static_cast<unsigned char>(l.text[0])) &&
-                 l.text.find(" more lines from the pool not shown") != std::string::npos;
-    for (const char* e : kExpected) known |= l.text.rfind(e, 0) == 0;
-    EXPECT_TRUE(known) << l.text;
-  }
-  EXPECT_EQ(miner.count("connected to "), 1u);
-  EXPECT_EQ(miner.count("ignored "), 1u);  // once a minute at most
+  EXPECT_EQ(miner.count("disconnected, retrying"), ended);
+  // Lines of 1 MiB and more do not add up. The sanitizers keep freed blocks in
+  // quarantine, so there the limit only catches gross growth.
+  EXPECT_LT(rss_after_last - rss_after_first, kSanitized ? 64 * 1024 : 2 * 1024) << "kB";
+  EXPECT_LT(peak, kSanitized ? 2 * 1024 * 1024 : 48 * 1024) << "kB";
   expect_no_share_lost(miner, pool);
-}
-
-TEST(BadInput, RefusedLoginAndRejectedSharesAreLoggedWithControlCharactersEscaped) {
-  {
-    // Refused, and then nothing: the miner does not sit there for ever, it dials
-    // again with the back-off (1 s, then 2 s).
-    Pool pool({"--refuse-login", "bad\x1b[31mwallet\nnext\x7f"});
-    Miner miner(pool.port());
-    ASSERT_TRUE(miner.until_count("connected to ", 3, 30000, &pool)) << miner.log_text();
-    EXPECT_EQ(miner.log()[static_cast<size_t>(miner.last_index("login refused"))].text,
-              "login refused by the pool: bad\\x1B[31mwallet\\x0Anext\\x7F");
-    EXPECT_EQ(miner.count("no job since the login was refused, reconnecting"), 2u);
-    EXPECT_EQ(miner.stop(SIGINT), 0);
-    std::vector<Clock::time_point> connects;
-    for (const LogLine& l : miner.log())
-      if (l.text.rfind("connected to ", 0) == 0) connects.push_back(l.at);
-    // 1.5 s for a job (in this build), then 1 s and 2 s of back-off; a fixed 3 s
-    // pause would make the first gap at least 4.5 s. (The times are those at which
-    // the lines were read, hence the slack.)
-    EXPECT_GE(connects[1] - connects[0], std::chrono::milliseconds(2300));
-    EXPECT_LT(connects[1] - connects[0], std::chrono::milliseconds(4200));
-    EXPECT_GE(connects[2] - connects[1], std::chrono::milliseconds(3300));
-  }
-  {
-    Pool pool({"--difficulty", share_difficulty(), "--reject-reason", "no\x07way\x1b[2J\xff"});
-    Miner miner(pool.port());
-    ASSERT_TRUE(miner.until_count("share rejected", 3, 60000, &pool)) << miner.log_text();
-    EXPECT_EQ(miner.stop(SIGTERM), 0);
-    for (const LogLine& l : miner.log()) {
-      if (l.text.rfind("share rejected", 0) == 0) {
-        EXPECT_EQ(l.text, "share rejected: no\\x07way\\x1B[2J\\xFF");
-      }
-    }
-    const std::string summary = pool.stop_and_summarize();
-    const ExitCounts c = expect_exit_summary_adds_up(miner);
-    EXPECT_EQ(number_after(summary, "\"rejected\":"), c.found) << summary;
-    EXPECT_EQ(number_after(summary, "\"accepted\":"), 0) << summary;
-    EXPECT_EQ(c.rejected, c.found);
-  }
 }
 
 }  // namespace

@@ -22,6 +22,45 @@ bool stamped_message(const std::string& line, std::string& message) {
 
 bool starts_with(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
+// The share counts of the miner's exit summary line.
+struct ExitCounts {
+  long found = -1, sent = -1, accepted = -1, rejected = -1, unanswered = -1, in_flight = -1, dropped = -1;
+};
+
+ExitCounts expect_exit_summary_adds_up(const Miner& miner) {
+  const std::string summary =
+      R"(^uptime \d+:\d\d:\d\d · average .* · shares found (\d+) · sent (\d+) · accepted (\d+) · rejected (\d+) · )"
+      R"(unanswered (\d+) · in flight (\d+) · dropped (\d+)$)";
+  ExitCounts c;
+  const int at = miner.last_index("uptime ");
+  std::vector<std::string> m;
+  if (at < 0 || !testing_support::search(miner.log()[static_cast<size_t>(at)], summary, &m)) {
+    ADD_FAILURE() << "no exit summary in\n" << miner.log_text();
+    return c;
+  }
+  c = {std::stol(m[1]), std::stol(m[2]), std::stol(m[3]), std::stol(m[4]),
+       std::stol(m[5]), std::stol(m[6]), std::stol(m[7])};
+  EXPECT_EQ(c.found, static_cast<long>(miner.count("share found")));
+  // Every share is reported found before the pool's answer to it, and every one
+  // dropped or left unanswered is told of.
+  long found = 0, answered = 0, dropped = 0, unanswered = 0;
+  for (const std::string& l : miner.log()) {
+    found += starts_with(l, "share found");
+    answered += starts_with(l, "share accepted") || starts_with(l, "share rejected");
+    EXPECT_LE(answered, found) << l;
+    if (testing_support::search(l, R"(^dropped (\d+) shares?: )", &m)) dropped += std::stol(m[1]);
+    if (testing_support::search(l, R"(^no answer (within \d+ s )?to (\d+) shares?)", &m)) {
+      unanswered += std::stol(m[2]);
+    }
+  }
+  EXPECT_EQ(dropped, c.dropped);
+  EXPECT_EQ(unanswered, c.unanswered);
+  EXPECT_EQ(c.found, c.sent + c.dropped);
+  EXPECT_EQ(c.sent, c.accepted + c.rejected + c.unanswered + c.in_flight);
+  return c;
+}
+
+
 }  // namespace
 
 const char* share_difficulty() { return kSanitized ? "1500" : "20000"; }
@@ -66,7 +105,7 @@ std::string Pool::stop_and_summarize() {
 Miner::Miner(uint16_t port, std::vector<std::string> extra, const std::string& host, bool terminal,
              std::function<void()> prepare)
     : child_([&] {
-        testing_support::Launch launch{{TLM_FAST_MINER_BINARY, "-o", host + ":" + std::to_string(port), "-u",
+        testing_support::Launch launch{{TLM_MINER_BINARY, "-o", host + ":" + std::to_string(port), "-u",
                                         "RFaultTestWallet", "-t", "1", "--no-color"}};
         launch.argv.insert(launch.argv.end(), extra.begin(), extra.end());
         launch.terminal = terminal;
@@ -77,7 +116,7 @@ Miner::Miner(uint16_t port, std::vector<std::string> extra, const std::string& h
 bool Miner::read_one(int timeout_ms) {
   std::string line, message;
   if (!child_.read_line(line, timeout_ms)) return false;
-  if (stamped_message(line, message)) log_.push_back({message, Clock::now()});
+  if (stamped_message(line, message)) log_.push_back(message);
   return true;
 }
 
@@ -98,13 +137,13 @@ bool Miner::until_count(const std::string& prefix, size_t n, int timeout_ms, Poo
 
 size_t Miner::count(const std::string& prefix) const {
   size_t n = 0;
-  for (const LogLine& l : log_) n += starts_with(l.text, prefix);
+  for (const std::string& l : log_) n += starts_with(l, prefix);
   return n;
 }
 
 int Miner::last_index(const std::string& prefix) const {
   for (int i = static_cast<int>(log_.size()) - 1; i >= 0; --i) {
-    if (starts_with(log_[static_cast<size_t>(i)].text, prefix)) return i;
+    if (starts_with(log_[static_cast<size_t>(i)], prefix)) return i;
   }
   return -1;
 }
@@ -132,7 +171,7 @@ long Miner::status_field(const std::string& name) const {
 
 std::string Miner::log_text() const {
   std::string all;
-  for (const LogLine& l : log_) all += l.text + "\n";
+  for (const std::string& l : log_) all += l + "\n";
   return all;
 }
 
@@ -150,39 +189,6 @@ long number_after(const std::string& text, const std::string& key) {
 bool accepted_after_last(const Miner& m, const std::string& prefix) {
   const int last = m.last_index(prefix);
   return last >= 0 && m.last_index("share accepted") > last;
-}
-
-ExitCounts expect_exit_summary_adds_up(const Miner& miner) {
-  const std::string summary =
-      R"(^uptime \d+:\d\d:\d\d · average .* · shares found (\d+) · sent (\d+) · accepted (\d+) · rejected (\d+) · )"
-      R"(unanswered (\d+) · in flight (\d+) · dropped (\d+)$)";
-  ExitCounts c;
-  const int at = miner.last_index("uptime ");
-  std::vector<std::string> m;
-  if (at < 0 || !testing_support::search(miner.log()[static_cast<size_t>(at)].text, summary, &m)) {
-    ADD_FAILURE() << "no exit summary in\n" << miner.log_text();
-    return c;
-  }
-  c = {std::stol(m[1]), std::stol(m[2]), std::stol(m[3]), std::stol(m[4]),
-       std::stol(m[5]), std::stol(m[6]), std::stol(m[7])};
-  EXPECT_EQ(c.found, static_cast<long>(miner.count("share found")));
-  // Every share is reported found before the pool's answer to it, and every one
-  // dropped or left unanswered is told of.
-  long found = 0, answered = 0, dropped = 0, unanswered = 0;
-  for (const LogLine& l : miner.log()) {
-    found += l.text.rfind("share found", 0) == 0;
-    answered += l.text.rfind("share accepted", 0) == 0 || l.text.rfind("share rejected", 0) == 0;
-    EXPECT_LE(answered, found) << l.text;
-    if (testing_support::search(l.text, R"(^dropped (\d+) shares?: )", &m)) dropped += std::stol(m[1]);
-    if (testing_support::search(l.text, R"(^no answer (within \d+ s )?to (\d+) shares?)", &m)) {
-      unanswered += std::stol(m[2]);
-    }
-  }
-  EXPECT_EQ(dropped, c.dropped);
-  EXPECT_EQ(unanswered, c.unanswered);
-  EXPECT_EQ(c.found, c.sent + c.dropped);
-  EXPECT_EQ(c.sent, c.accepted + c.rejected + c.unanswered + c.in_flight);
-  return c;
 }
 
 void expect_no_share_lost(const Miner& miner, Pool& pool) {

@@ -1,5 +1,5 @@
 // The real miner and tlm-testpool as separate processes on loopback, watched from
-// the outside: the miner's log lines (with the time each was read), its exit code
+// the outside: the miner's log lines, its exit code
 // and resident memory, and the pool's log and JSON summary; and the books of
 // shares that both keep.
 #pragma once
@@ -59,14 +59,9 @@ class Pool {
   std::vector<std::string> lines_;
 };
 
-struct LogLine {
-  std::string text;  // the message, without the time stamp
-  Clock::time_point at;
-};
-
-// The miner built with short time-outs (see CMakeLists.txt), one mining thread
-// unless `extra` says otherwise, no colours; in a terminal of its own when
-// `terminal` is set, with `prepare` run in it before it starts.
+// The miner as it ships, one mining thread unless `extra` says otherwise, no
+// colours; in a terminal of its own when `terminal` is set, with `prepare` run in
+// it before it starts.
 class Miner {
  public:
   Miner(uint16_t port, std::vector<std::string> extra = {}, const std::string& host = "127.0.0.1",
@@ -95,14 +90,15 @@ class Miner {
   void press(char key) { child_.press(key); }
   termios terminal_mode() const { return child_.terminal_mode(); }
 
-  const std::vector<LogLine>& log() const { return log_; }
+  // The messages so far, without their time stamps.
+  const std::vector<std::string>& log() const { return log_; }
   std::string log_text() const;  // for failure messages
 
  private:
   bool read_one(int timeout_ms);
 
   testing_support::Process child_;
-  std::vector<LogLine> log_;
+  std::vector<std::string> log_;
 };
 
 // Sends `sig` and expects exit code 0 within kStopSeconds.
@@ -114,17 +110,10 @@ long number_after(const std::string& text, const std::string& key);
 // True when a share was accepted after the last log line that starts with `prefix`.
 bool accepted_after_last(const Miner& m, const std::string& prefix);
 
-// The share counts of the miner's exit summary line.
-struct ExitCounts {
-  long found = -1, sent = -1, accepted = -1, rejected = -1, unanswered = -1, in_flight = -1, dropped = -1;
-};
-// Reads the exit summary of a stopped miner and expects its counts to add up, to
-// match its "share found" lines and the drops and unanswered shares it reported,
-// and every "share found" to come before the answer to it.
-ExitCounts expect_exit_summary_adds_up(const Miner& miner);
-
 // Stops the pool and expects that every share the miner sent was accepted there and
-// that the miner accounts for every share it found.
+// that the miner accounts for every share it found: the counts of its exit
+// summary add up and match the shares it logged as found, dropped and
+// unanswered, and every "share found" comes before the answer to it.
 void expect_no_share_lost(const Miner& miner, Pool& pool);
 
 }  // namespace faults

@@ -1,10 +1,12 @@
-// The client against a real TCP peer on 127.0.0.1: request lines, framing,
-// reconnects, time-outs, back-off; and a resolver that never answers (preloaded).
+// The client against a real TCP peer on 127.0.0.1: lines on the wire, framing,
+// the ways a connection ends and the pauses before the next one; and a resolver
+// that never answers (preloaded).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -24,11 +26,15 @@ using stratum_test::Recorder;
 using testing_support::LoopbackPeer;
 using testing_support::LoopbackServer;
 
-// Short pauses so a reconnect takes 30 ms instead of 3 s.
-const tlm::Stratum::Timing kFast{.tick = 1ms};
+// A second of pause lasts 10 ms, so a reconnect takes 30 ms instead of 3 s.
+tlm::Stratum::Timing fast() {
+  tlm::Stratum::Timing t;
+  t.tick = 1ms;
+  return t;
+}
 
-tlm::Stratum::Config config(uint16_t port, const std::string& user = "RWallet.rig") {
-  return tlm::Stratum::Config{"127.0.0.1", port, user, "x", "Ilvo Varnel TLM/1.1.0", false, {}};
+tlm::Stratum::Config config(uint16_t port) {
+  return {{"127.0.0.1", port, false}, {"RWallet.rig", "x", "Ilvo Varnel TLM/1.1.0"}, {}};
 }
 
 const std::string kPrefixLine = "{\"id\":1,\"result\":[null,\"0a0b0c0d\"],\"error\":null}\n";
@@ -36,130 +42,142 @@ const std::string kTargetLine = testing_support::set_target_line("\"00ff\"") + "
 
 std::string job_line(const std::string& job) { return testing_support::notify_line(job) + "\n"; }
 
-tlm::Share share(uint64_t seq, const std::string& job) { return {seq, job, "5f5e1000", {0x00, 0xff}, {0xfd, 0x40, 0x05, 0xaa}}; }
-
-TEST(StratumConnection, SessionLinesIdsAndSequenceAcrossReconnects) {
-  LoopbackServer server;
-  tlm::Stratum client(kFast);
-  Recorder rec(client);
-  client.start(config(server.port(), "R\"w\\1"));
-
-  LoopbackPeer peer = server.accept();
-  ASSERT_TRUE(peer.valid());
-  std::string line;
-  ASSERT_TRUE(peer.read_line(line));
-  EXPECT_EQ(line, "{\"id\":1,\"method\":\"mining.subscribe\",\"params\":[\"Ilvo Varnel TLM/1.1.0\"]}");
-  ASSERT_TRUE(peer.read_line(line));
-  EXPECT_EQ(line, "{\"id\":2,\"method\":\"mining.authorize\",\"params\":[\"R\\\"w\\\\1\",\"x\"]}");
-  EXPECT_TRUE(client.connected);
-
-  // CR LF endings, an empty line, two lines in one write and one line in pieces.
-  ASSERT_TRUE(peer.send("{\"id\":2,\"result\":true,\"error\":null}\r\n\r\n" + kPrefixLine));
-  std::string job = job_line("job\\\"1\\\\");  // the id job"1\ as JSON text
-  ASSERT_TRUE(peer.send(job.substr(0, 100)));
-  std::this_thread::sleep_for(20ms);
-  ASSERT_TRUE(peer.send(job.substr(100) + kTargetLine));
-  ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 1; }));
-  const tlm::Work first = rec.copy(rec.works)[0];
-  EXPECT_EQ(first.seq, 1u);
-  EXPECT_EQ(first.job_id, "job\"1\\");
-
-  client.submit(share(first.seq, first.job_id));
-  ASSERT_TRUE(peer.read_line(line));
-  EXPECT_EQ(line,
-            "{\"id\":10,\"method\":\"mining.submit\",\"params\":[\"R\\\"w\\\\1\",\"job\\\"1\\\\\",\"5f5e1000\","
-            "\"00ff\",\"fd4005aa\"]}");
-  ASSERT_TRUE(peer.send("{\"id\":10,\"result\":true,\"error\":null}\n"));
-  ASSERT_TRUE(rec.wait([&] { return rec.shares.size() == 1; }));
-
-  // A new connection publishes nothing until prefix, target and job are all new.
-  peer.close();
-  ASSERT_TRUE(rec.wait_message("disconnected, retrying"));
-  peer = server.accept_session();
-  ASSERT_TRUE(peer.send(job_line("job2") + kTargetLine));
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(rec.copy(rec.works).size(), 1u);
-  // A share of the first connection's job would carry its nonce prefix: dropped.
-  client.submit(share(first.seq, first.job_id));
-  ASSERT_TRUE(rec.wait_message("dropped 1 share: their connection ended before they were sent"));
-  ASSERT_TRUE(peer.send(kPrefixLine + kTargetLine));
-  ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 2; }));
-  const tlm::Work second = rec.copy(rec.works)[1];
-  EXPECT_EQ(second.seq, 2u);
-  EXPECT_EQ(second.job_id, "job2");
-
-  client.submit(share(second.seq, "job2"));
-  ASSERT_TRUE(peer.read_line(line));
-  EXPECT_EQ(line.substr(0, 9), "{\"id\":11,");
-  client.stop();
-  EXPECT_FALSE(client.connected);
-
-  const std::string where = "127.0.0.1:" + std::to_string(server.port());
-  EXPECT_EQ(rec.messages,
-            (std::vector<std::string>{"connected to " + where, "authorized", "disconnected, retrying",
-                                      "connected to " + where,
-                                      "dropped 1 share: their connection ended before they were sent"}));
-  const tlm::ShareCounts c = client.counts();
-  EXPECT_EQ(c.sent, 2u);
-  EXPECT_EQ(c.accepted, 1u);
-  EXPECT_EQ(c.in_flight, 1u);  // id 11, never answered before the stop
-  EXPECT_EQ(c.dropped, 1u);
+tlm::Share share(uint64_t seq, const std::string& job, size_t solution = 4) {
+  return {seq, job, "5f5e1000", {0x00, 0xff}, std::vector<uint8_t>(solution, 0xaa)};
 }
 
-TEST(StratumConnection, BackoffDoublesUpTo30Seconds) {
-  const uint16_t closed_port = LoopbackServer().port();  // nothing listens there any more
-  tlm::Stratum client(kFast);
-  std::vector<uint64_t> ticks;  // paused before each refused dial
-  Recorder rec(client);
-  client.on_message = [&, record = client.on_message](const std::string& text) {
-    ticks.push_back(client.paused_ticks);
-    record(text);
-  };
-  client.start(config(closed_port));
-  ASSERT_TRUE(rec.wait([&] { return rec.messages.size() >= 9; }, 20000));
-  client.stop();
-  std::vector<uint64_t> pauses;
-  for (size_t i = 1; i < 9; ++i) pauses.push_back(ticks[i] - ticks[i - 1]);
-  EXPECT_EQ(pauses, (std::vector<uint64_t>{10, 20, 40, 80, 160, 300, 300, 300}));  // a tick is 100 ms
-}
-
-// Replies count once, only for a pending id and with the pool's reason; shares
-// without a reply count as unanswered after the time-out or when the connection ends.
-TEST(StratumConnection, RepliesCountOnlyForPendingIds) {
+// What the session says goes out, what the pool says comes in, whatever the
+// pieces. Shares wait for a pool that stops reading, beyond what the sockets hold,
+// and a share goes only on the connection whose job it was mined on.
+TEST(StratumConnection, LinesAndSharesAcrossReconnects) {
   LoopbackServer server;
-  tlm::Stratum client({.tick = 1ms, .unanswered = 1s});
+  tlm::Stratum client(fast());
   Recorder rec(client);
   client.submit(share(1, "early"));  // no connection yet: dropped
   client.start(config(server.port()));
   LoopbackPeer peer = server.accept_session();
-  ASSERT_TRUE(peer.send(kPrefixLine + kTargetLine + job_line("j")));
-  ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 1; }));
-  std::string line;
-  for (int i = 0; i < 3; ++i) {
-    client.submit(share(1, "j"));
-    ASSERT_TRUE(peer.read_line(line));
-    EXPECT_EQ(line.substr(0, 9), "{\"id\":" + std::to_string(10 + i) + ",");
-  }
-  for (const char* reply : {R"({"id":10,"result":true,"error":null})", R"({"id":10,"result":true,"error":null})",
-                            R"({"id":99,"result":true})", R"({"id":10.5,"result":true})", R"({"id":"11","result":true})",
-                            R"({"id":-11,"result":true})", R"({"id":11,"result":true,"error":{"code":21,"message":"stale"}})"})
-    ASSERT_TRUE(peer.send(std::string(reply) + "\n"));
-  ASSERT_TRUE(rec.wait_message("no answer within 1 s to 1 share", 1, 5000));  // id 12
-  client.submit(share(1, "j"));
-  ASSERT_TRUE(peer.read_line(line));
-  peer.close();
-  ASSERT_TRUE(rec.wait_message("no answer to 1 share: the connection ended"));
-  client.stop();
+  EXPECT_TRUE(client.connected);
 
-  EXPECT_EQ(rec.shares, (std::vector<std::pair<bool, std::string>>{{true, ""}, {false, "stale"}}));
-  EXPECT_EQ(std::count(rec.messages.begin(), rec.messages.end(), "ignored 1 reply to no pending request"), 1);  // then quiet for a minute
+  // CR LF endings, an empty line, two lines in one write and one line in pieces.
+  ASSERT_TRUE(peer.send("{\"id\":2,\"result\":true,\"error\":null}\r\n\r\n" + kPrefixLine));
+  const std::string job = job_line("job1") + kTargetLine;
+  for (size_t at = 0; at < job.size(); at += 100) {
+    ASSERT_TRUE(peer.send(job.substr(at, 100)));
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 1; }));
+  // Lines of 2.8 KB, all submitted before the pool reads one: far beyond the
+  // socket buffers, within the queue's 256.
+  const size_t n = 200;
+  for (size_t i = 0; i < n; ++i) client.submit(share(1, "job1", 1347));
+  std::string line;
+  for (size_t i = 0; i < n; ++i) {
+    ASSERT_TRUE(peer.read_line(line, 10000)) << i;
+    EXPECT_TRUE(line.starts_with("{\"id\":" + std::to_string(10 + i) + ",\"method\":\"mining.submit\",")) << line;
+  }
+  ASSERT_TRUE(peer.send("{\"id\":10,\"result\":true,\"error\":null}\n"));
+  ASSERT_TRUE(rec.wait([&] { return rec.shares.size() == 1; }));
+
+  peer.close();
+  peer = server.accept_session();
+  client.submit(share(1, "job1"));  // it would carry the first connection's nonce prefix
+  ASSERT_TRUE(rec.wait_message("dropped 1 share: their connection ended before they were sent", 2));
+  ASSERT_TRUE(peer.send(kPrefixLine + job_line("job2") + kTargetLine));
+  ASSERT_TRUE(rec.wait([&] { return rec.works.size() == 2; }));
+  client.submit(share(2, "job2"));
+  ASSERT_TRUE(peer.read_line(line));
+  EXPECT_TRUE(line.starts_with("{\"id\":210,")) << line;
+  client.stop();
+  EXPECT_FALSE(client.connected);
+
+  const std::string where = "connected to 127.0.0.1:" + std::to_string(server.port()),
+                    dropped = "dropped 1 share: their connection ended before they were sent";
+  EXPECT_EQ(rec.messages, (std::vector<std::string>{where, dropped, "authorized",
+                                                    "no answer to 199 shares: the connection ended",
+                                                    "disconnected, retrying", where, dropped}));
   const tlm::ShareCounts c = client.counts();
-  EXPECT_EQ(c.sent, 4u);
-  EXPECT_EQ(c.accepted, 1u);
-  EXPECT_EQ(c.rejected, 1u);
-  EXPECT_EQ(c.unanswered, 2u);
-  EXPECT_EQ(c.in_flight, 0u);
-  EXPECT_EQ(c.dropped, 1u);
+  EXPECT_EQ(std::vector<uint64_t>({c.sent, c.accepted, c.unanswered, c.in_flight, c.dropped}),
+            std::vector<uint64_t>({201, 1, 199, 1, 2}));
+}
+
+// Milliseconds from each message equal to `from` to the next one starting with `to`.
+std::vector<double> gaps(Recorder& rec, const std::string& from, const std::string& to) {
+  const auto messages = rec.copy(rec.messages);
+  const auto times = rec.copy(rec.message_times);
+  std::vector<double> out;
+  for (size_t i = 0; i < messages.size(); ++i) {
+    if (messages[i] != from) continue;
+    for (size_t j = i + 1; j < messages.size(); ++j) {
+      if (messages[j].rfind(to, 0) == 0) {
+        out.push_back(std::chrono::duration<double, std::milli>(times[j] - times[i]).count());
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+// 1 s, doubling up to 30 s (at 10 ms a second here); sleeps are never shorter.
+TEST(StratumConnection, FailedDialsWaitLongerEachTime) {
+  const uint16_t closed_port = LoopbackServer().port();  // nothing listens there any more
+  tlm::Stratum client(fast());
+  Recorder rec(client);
+  const std::string refused = "cannot connect to 127.0.0.1:" + std::to_string(closed_port);
+  client.start(config(closed_port));
+  ASSERT_TRUE(rec.wait_message(refused, 8, 20000));
+  client.stop();
+  const std::vector<double> waited = gaps(rec, refused, refused);
+  const double least[] = {10, 20, 40, 80, 160, 300, 300};
+  ASSERT_GE(waited.size(), std::size(least));
+  for (size_t i = 0; i < std::size(least); ++i) EXPECT_GE(waited[i], least[i]) << "pause " << i;
+}
+
+// Every way a pool or the client ends a connection, one after the other on one
+// client: each is said, followed by "disconnected, retrying" and the pause before
+// the next connection: 3 s, or the back-off after a login given up.
+TEST(StratumConnection, EveryWayAConnectionEndsIsFollowedByItsPause) {
+  tlm::Stratum::Timing timing = fast();
+  timing.silence = 1s;
+  timing.session.refused_login = 20ms;
+  LoopbackServer server;
+  tlm::Stratum client(timing);
+  Recorder rec(client);
+  const std::string refuse = "{\"id\":2,\"result\":false,\"error\":[24,\"no\",null]}\n";
+  const std::string refused = "no job since the login was refused, reconnecting";
+  const struct {
+    std::string send;  // then the peer closes, or waits for the client to end the connection
+    bool close;
+    std::string said;  // the client's reason, if it gives one
+    double least_pause_ms;
+  } ends[] = {
+      {"", true, "", 30},
+      {"{\"id\":null,\"method\":\"client.reconnect\",\"params\":[]}\n", false, "pool asked to reconnect", 30},
+      {"{\"id\":1,\"result\":true,\"error\":null}\n", false, "unsupported subscribe answer from the pool", 30},
+      {std::string(1048576 + 32768, 'x'), false, "", 30},  // over 1 MiB without a line feed
+      {"", false, "no data from the pool for 1 s, reconnecting", 30},
+      {refuse, false, refused, 10},
+      {refuse, false, refused, 20},
+      {refuse, false, refused, 40},
+  };
+  client.start(config(server.port()));
+  size_t ended = 0;
+  for (const auto& e : ends) {
+    SCOPED_TRACE(ended);
+    LoopbackPeer peer = server.accept_session();
+    ASSERT_TRUE(peer.valid());
+    peer.send(e.send);
+    if (e.close) peer.close();
+    ASSERT_TRUE(rec.wait_message("disconnected, retrying", ++ended, 20000));
+    if (!e.said.empty()) {
+      EXPECT_TRUE(rec.wait_message(e.said, 1, 0));
+    }
+  }
+  ASSERT_TRUE(server.accept_session().valid());
+  ASSERT_TRUE(rec.wait_message("connected to 127.0.0.1:" + std::to_string(server.port()), std::size(ends) + 1));
+  client.stop();
+  const std::vector<double> pauses = gaps(rec, "disconnected, retrying", "connected to ");
+  ASSERT_EQ(pauses.size(), std::size(ends));
+  for (size_t i = 0; i < std::size(ends); ++i) EXPECT_GE(pauses[i], ends[i].least_pause_ms) << "end " << i;
 }
 
 // However often a pool is dialled and given up on, it holds one lookup thread.

@@ -1,5 +1,5 @@
-// Collects what a tlm::Stratum reports through its callbacks, for tests that
-// watch it from another thread.
+// Collects what a pool client (tlm::Stratum) or a protocol session (tlm::Session)
+// reports through its callbacks, also for tests that watch it from another thread.
 #pragma once
 
 #include <algorithm>
@@ -16,8 +16,14 @@ namespace stratum_test {
 
 class Recorder {
  public:
-  explicit Recorder(tlm::Stratum& client) {
-    client.on_message = [this](const std::string& text) { add([&] { messages.push_back(text); }); };
+  template <typename Client>
+  explicit Recorder(Client& client) {
+    client.on_message = [this](const std::string& text) {
+      add([&] {
+        messages.push_back(text);
+        message_times.push_back(std::chrono::steady_clock::now());
+      });
+    };
     client.on_work = [this](const tlm::Work& w) { add([&] { works.push_back(w); }); };
     client.on_share = [this](const tlm::ShareResult& r) { add([&] { shares.emplace_back(r.accepted, r.reason); }); };
   }
@@ -41,6 +47,7 @@ class Recorder {
 
   // Read these directly only in wait() predicates or once the client has stopped.
   std::vector<std::string> messages;
+  std::vector<std::chrono::steady_clock::time_point> message_times;  // when each message came
   std::vector<tlm::Work> works;
   std::vector<std::pair<bool, std::string>> shares;
 

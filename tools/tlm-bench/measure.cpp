@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "hash/sample_header.h"
 
 namespace tlm_bench {
 
@@ -17,23 +18,6 @@ using Clock = std::chrono::steady_clock;
 // A share target's top 64 bits as pools send them: candidates are rare, so the
 // measurement is of hashing, not of recording.
 constexpr uint64_t kTargetHi = 0x0000000FFFFFFFFFull;
-
-// A header like the miner builds: pseudo-random bytes, the solution length
-// prefix, and solution bytes 0 and 5 set so that the canonical clearing applies.
-void make_header(uint8_t* header, uint64_t seed) {
-  uint64_t x = seed;
-  for (int i = 0; i < kTlmHeaderSize; ++i) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    header[i] = uint8_t(x >> 24);
-  }
-  header[tlm::kSolutionOffset] = 0xFD;
-  header[141] = 0x40;
-  header[142] = 0x05;
-  header[143] = 8;
-  header[148] = 1;
-}
 
 struct Worker {
   tlm_engine* engine = nullptr;
@@ -85,7 +69,7 @@ bool measure(int threads, int lanes, double seconds, Result* result) {
       ok = false;
       break;
     }
-    make_header(header, 0x9E3779B97F4A7C15ull + uint64_t(t));
+    tlm::sample_header(0x9E3779B97F4A7C15ull + uint64_t(t), header);
     tlm_engine_set(workers[t].engine, header);
   }
   if (ok) {

@@ -52,20 +52,24 @@ using tlm::bin_to_hex;
 const std::string& junk_line(size_t n) { return kJunk[n % std::size(kJunk)]; }
 
 std::vector<std::string> broken_notify_lines(const Job& job) {
-  const uint8_t* h = job.header;
   const std::string sol = bin_to_hex(job.solution, sizeof job.solution);
+  // The hex of header field `f`, `less` bytes short.
+  const auto field = [&](const tlm::JobField& f, size_t less = 0) {
+    return bin_to_hex(job.header + f.offset, f.size - less);
+  };
   // The nine parameters as JSON texts, the job's own values to start with.
-  const std::vector<std::string> good = {"\"bad-" + job.id + "\"", "\"" + bin_to_hex(h, 4) + "\"",
-                                         "\"" + bin_to_hex(h + 4, 32) + "\"", "\"" + bin_to_hex(h + 36, 32) + "\"",
-                                         "\"" + bin_to_hex(h + 68, 32) + "\"", "\"" + job.ntime + "\"",
-                                         "\"" + bin_to_hex(h + 104, 4) + "\"", "true",
-                                         "\"" + sol + "\""};
+  std::vector<std::string> good(9);
+  good[0] = "\"bad-" + job.id + "\"";
+  for (const tlm::JobField& f : tlm::kJobFields) good[f.param] = "\"" + field(f) + "\"";
+  good[7] = "true";
+  good[8] = "\"" + sol + "\"";
+  const tlm::JobField* f = tlm::kJobFields;
   const std::pair<size_t, std::string> breaks[] = {
-      {1, "\"0400010\""},                           // version one digit short
-      {1, "4"},                                     // version not a string
-      {2, "\"" + bin_to_hex(h + 4, 32) + "00\""},   // previous hash one byte long
-      {3, "\"" + bin_to_hex(h + 36, 31) + "zz\""},  // merkle root with non-hex digits
-      {4, "\"" + bin_to_hex(h + 68, 31) + "\""},    // sapling root one byte short
+      {1, "\"0400010\""},                        // version one digit short
+      {1, "4"},                                  // version not a string
+      {2, "\"" + field(f[1]) + "00\""},          // previous hash one byte long
+      {3, "\"" + field(f[2], 1) + "zz\""},       // merkle root with non-hex digits
+      {4, "\"" + field(f[3], 1) + "\""},         // sapling root one byte short
       {5, "\"" + job.ntime + "0\""},                // time of nine digits
       {6, "\"0f0f0f1\u00e9\""},                     // bits with a non-ASCII character
       {8, "\"" + sol + "0\""},                      // solution of odd length

@@ -10,18 +10,18 @@
 namespace testpool {
 
 // Size of the solution's tail that the miner writes (header bytes 1472..1486).
-inline constexpr int kMinerSolutionBytes = 15;
+inline constexpr size_t kMinerSolutionBytes = tlm::kHeaderSize - tlm::kTailOffset;
 
 struct Job {
   std::string id;
-  std::string ntime;        // header bytes 100..103 as hex text
-  uint8_t header[tlm::kJobHeaderSize];      // version .. bits, then a zero nonce field
-  uint8_t solution[1344];   // the template; the miner's tail is zero
+  std::string ntime;                      // the time field as hex text
+  uint8_t header[tlm::kJobHeaderSize];    // version .. bits, then a zero nonce field
+  uint8_t solution[tlm::kSolutionSize];   // the template; the miner's tail is zero
 };
 
-// Job number `number` of this run at unix time `now`: a realistic header and a
-// solution template whose first bytes make the hash's canonical clearing apply
-// (byte 0 >= 7, byte 5 != 0), as on the live network.
+// Job number `number` of this run at unix time `now`: a made-up header
+// (tlm::sample_header) with this version, time and bits, and its solution as the
+// template.
 Job make_job(uint64_t number, uint32_t now);
 
 // The mining.notify line for `job`, with the clean-jobs flag set.

@@ -10,8 +10,8 @@
 
 namespace testpool {
 
-// The reference VerusHash 2.2 of a whole 1487-byte header.
-using HashFn = void (*)(uint8_t out[32], const uint8_t header[1487]);
+// The reference VerusHash 2.2 of a whole block header.
+using HashFn = void (*)(uint8_t out[32], const uint8_t header[tlm::kHeaderSize]);
 
 struct Verdict {
   bool accepted = false;

@@ -1,0 +1,15 @@
+// The units of the numbers in log lines.
+#pragma once
+
+#include <string>
+
+namespace tlm {
+
+// "12.34 MH/s" style hash rate.
+std::string fmt_rate(double hashes_per_second);
+// "1.23M" style share difficulty.
+std::string fmt_diff(double difficulty);
+// "2:03:04" style uptime: hours, minutes and seconds.
+std::string fmt_uptime(double seconds);
+
+}  // namespace tlm
