@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hash/sample_header.h"
 #include "miner/job_header.h"
 
 namespace tlm {
@@ -72,7 +73,7 @@ Calibration::Calibration(std::vector<tlm_setting> settings, int threads, std::ch
 
 tlm_setting Calibration::run(tlm_engine* ctx, int index, const std::atomic<bool>& running) {
   uint8_t header[kHeaderSize];
-  synthetic_header(0x9E3779B97F4A7C15ull + uint64_t(index), header);
+  sample_header(0x9E3779B97F4A7C15ull + uint64_t(index), header);
   uint32_t nonce = 0;
   uint32_t found[kTlmMaxFound];
   std::unique_lock<std::mutex> lock(mutex_);

@@ -24,19 +24,4 @@ void build_header(const uint8_t job_header[kJobHeaderSize], const uint8_t soluti
   put_engine_nonce(hdr, 0);
 }
 
-void synthetic_header(uint64_t seed, uint8_t hdr[kHeaderSize]) {
-  uint64_t x = seed;
-  for (size_t i = 0; i < kHeaderSize; ++i) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    hdr[i] = static_cast<uint8_t>(x >> 24);
-  }
-  hdr[kSolutionOffset] = 0xFD;
-  hdr[kSolutionOffset + 1] = 0x40;
-  hdr[kSolutionOffset + 2] = 0x05;
-  hdr[kSolutionOffset + 3] = 8;
-  hdr[kSolutionOffset + 8] = 1;
-}
-
 }  // namespace tlm

@@ -22,11 +22,6 @@ void build_nonce(const uint8_t job_nonce[kNonceSize], size_t prefix_len, uint64_
 void build_header(const uint8_t job_header[kJobHeaderSize], const uint8_t solution[kSolutionSize],
                   const uint8_t nonce[kNonceSize], uint8_t hdr[kHeaderSize]);
 
-// Fills `hdr` with a header like the ones the miner builds, for measuring: bytes
-// drawn from `seed`, the compact-size prefix, and solution bytes 0 and 5 set so
-// that the hash's canonical clearing applies.
-void synthetic_header(uint64_t seed, uint8_t hdr[kHeaderSize]);
-
 // Writes the engine nonce `n` little-endian into header bytes 1483..1486.
 inline void put_engine_nonce(uint8_t hdr[kHeaderSize], uint32_t n) {
   for (int i = 0; i < 4; ++i) hdr[kEngineNonceOffset + i] = static_cast<uint8_t>(n >> (8 * i));
