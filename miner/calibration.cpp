@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "hash/sample_header.h"
 #include "miner/job_header.h"
@@ -17,6 +18,15 @@ constexpr double kSlicedShare = 0.8;
 // A share target's top 64 bits as pools send them: candidates are rare, so the
 // measurement is of hashing, not of recording them.
 constexpr uint64_t kTargetHi = 0x0000000FFFFFFFFFull;
+
+// This thread's processor time: a slice's rate per processor second does not drop
+// when other programs take the processor for a while, which would otherwise
+// decide the choice as much as the setting does.
+double thread_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
 
 double median(std::vector<double> v) {
   if (v.empty()) return 0;
@@ -85,6 +95,7 @@ tlm_setting Calibration::run(tlm_engine* ctx, int index, const std::atomic<bool>
     tlm_engine_configure(ctx, setting.kernel, setting.lanes);
     tlm_engine_set(ctx, header);
     uint64_t hashes = 0;
+    const double start = thread_seconds();
     // One batch per call, so that a slice ends within one batch of its time.
     while (running.load(std::memory_order_relaxed) && Clock::now() < end) {
       int32_t nfound = 0;
@@ -92,8 +103,9 @@ tlm_setting Calibration::run(tlm_engine* ctx, int index, const std::atomic<bool>
       nonce += done;
       hashes += done;
     }
+    const double busy = thread_seconds() - start;
     lock.lock();
-    arrive(lock, hashes);
+    arrive(lock, busy > 0 ? double(hashes) / busy : 0);
   }
   return settings_[chosen_];
 }
@@ -113,8 +125,8 @@ std::optional<std::string> Calibration::take_report() {
   return describe_choice(settings_, medians, chosen_);
 }
 
-void Calibration::arrive(std::unique_lock<std::mutex>& lock, uint64_t hashes) {
-  hashes_ += hashes;
+void Calibration::arrive(std::unique_lock<std::mutex>& lock, double rate) {
+  rate_ += rate;
   if (--waiting_for_ == 0) {
     next_slice();
     return;
@@ -129,11 +141,10 @@ void Calibration::next_slice() {
   if (slices_started_ == 0) {
     started_ = now;
   } else {
-    const double seconds = std::chrono::duration<double>(now - slice_start_).count();
-    rates_[current_].push_back(seconds > 0 ? double(hashes_) / seconds : 0);
+    rates_[current_].push_back(rate_);
   }
   const uint64_t slice = slices_started_++;
-  hashes_ = 0;
+  rate_ = 0;
   waiting_for_ = threads_;
   // Whole rounds only, and none that would end past the budget.
   const auto elapsed = now - started_;
@@ -145,7 +156,6 @@ void Calibration::next_slice() {
   } else {
     const size_t position = slice % n;
     current_ = rounds_done % 2 == 0 ? position : n - 1 - position;
-    slice_start_ = now;
     slice_end_ = now + slice_;
   }
   slice_changed_.notify_all();

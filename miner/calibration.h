@@ -19,9 +19,9 @@
 namespace tlm {
 
 // Index of the setting to mine with, from each setting's rates in the rounds
-// measured (rates[s][r], hashes per second of all threads together): the highest
-// median, so that one disturbed round does not decide; the earlier setting on a
-// tie. A single setting needs no rates.
+// measured (rates[s][r]: each thread's hashes per second of its processor time,
+// summed over the threads): the highest median, so that one disturbed round does
+// not decide; the earlier setting on a tie. A single setting needs no rates.
 size_t fastest(const std::vector<std::vector<double>>& rates);
 
 // The log line for a choice and the median rates behind it:
@@ -58,7 +58,7 @@ class Calibration {
  private:
   // Counts the thread in and waits until every thread has; the last one ends the
   // slice and starts the next. Called with `lock` held.
-  void arrive(std::unique_lock<std::mutex>& lock, uint64_t hashes);
+  void arrive(std::unique_lock<std::mutex>& lock, double rate);
   void next_slice();
 
   const std::vector<tlm_setting> settings_;
@@ -71,8 +71,8 @@ class Calibration {
   int waiting_for_;
   uint64_t slices_started_ = 0;
   size_t current_ = 0;  // the setting being measured
-  uint64_t hashes_ = 0;  // by all threads in this slice
-  Clock::time_point started_, slice_start_, slice_end_;
+  double rate_ = 0;  // hashes per processor second, summed over the threads, in this slice
+  Clock::time_point started_, slice_end_;
   std::vector<std::vector<double>> rates_;
   bool done_ = false;
   size_t chosen_ = 0;
