@@ -13,7 +13,7 @@ constexpr size_t kJobAlign = 64;
 // page can back them.
 constexpr size_t kLaneAreaAlign = kTlmLaneAreaSize;
 // What set copies into each lane record: the key and the spare bytes after it.
-constexpr size_t kLaneCopySize = 8896;
+constexpr size_t kLaneCopySize = tlm::kJobBlock;
 
 }  // namespace
 
