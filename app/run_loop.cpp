@@ -125,8 +125,9 @@ bool RunLoop::start() {
   install_signal_handlers();
   log_line(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts_.pool.host.c_str(),
            static_cast<unsigned>(opts_.pool.port), user_.c_str(), opts_.threads);
-  log_line(kMuted, "cpu %s · kernel %s · %d lanes · %d threads", tlm_engine_processor(), tlm_engine_choice(),
-           opts_.lanes, opts_.threads);
+  const std::string lanes = opts_.lanes > 0 ? std::to_string(opts_.lanes) : "auto";
+  log_line(kMuted, "cpu %s · kernel %s · %s lanes · %d threads", tlm_engine_processor(), tlm_engine_choice(),
+           lanes.c_str(), opts_.threads);
   if (opts_.tls_insecure && !opts_.tls_fingerprint) {
     log_line(kBad, "--tls-insecure: TLS pools are not checked, anyone on the way can pose as the pool");
   }
@@ -154,6 +155,7 @@ bool RunLoop::start() {
   stratum_.on_ended = [this] { pool_switch_.ended(); };
   stratum_.on_share = [this](const ShareResult& r) { report_share_result(r, stratum_.counts()); };
   stratum_.on_message = report_pool_message;
+  miner_.on_calibrated = [](const std::string& line) { log_line(kMuted, "%s", line.c_str()); };
   miner_.on_found = [this](double reached) {
     last_share_time_.store(time(nullptr));
     report_share_found(reached);
@@ -201,8 +203,9 @@ Snapshot RunLoop::figures(double uptime) const {
   s.pool = host_port(pool.host, pool.port);
   s.connected = stratum_.connected.load();
   s.tls = pool.tls;
-  s.kernel = tlm_engine_isa();
-  s.lanes = opts_.lanes;
+  const tlm_setting setting = miner_.setting();  // chosen by measurement with --lanes auto
+  s.kernel = setting.kernel != nullptr ? setting.kernel->name : tlm_engine_isa();
+  s.lanes = setting.lanes;
   s.threads = opts_.threads;
   s.rate_10s = stats_.rates().rate_over(10);
   s.rate_60s = stats_.rates().rate_over(60);

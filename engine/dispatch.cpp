@@ -14,11 +14,15 @@ const char* g_isa = "portable";
 namespace {
 
 std::string g_choice = "portable, before the engine's initialisation";
+const tlm_kernel* g_selected = nullptr;  // null: the portable kernel, the list's last
+bool g_forced = false;
 
-void select(const tlm_kernel& k) {
+void select(const tlm_kernel& k, bool forced) {
   g_scan = k.scan;
   g_full = k.full;
   g_isa = k.name;
+  g_selected = &k;
+  g_forced = forced;
 }
 
 // "a, b and c".
@@ -40,7 +44,7 @@ void tlm_engine_global_init(void) {
   const tlm_kernel* kernels = tlm::arch::kernels(&count);
   int k = 0;
   while (k + 1 < count && tlm::arch::unusable(k) != nullptr) ++k;
-  select(kernels[k]);
+  select(kernels[k], false);
   g_choice = g_isa;
   if (k > 0) g_choice += std::string("; ") + kernels[k - 1].name + " not usable: " + tlm::arch::unusable(k - 1);
 }
@@ -69,12 +73,39 @@ const char* tlm_engine_use(const char* name) {
       refusal = std::string("kernel ") + name + " cannot run here: " + reason;
       return refusal.c_str();
     }
-    select(kernels[k]);
+    select(kernels[k], true);
     g_choice = std::string(g_isa) + ", forced";
     return nullptr;
   }
   refusal = std::string("no kernel named '") + name + "'; the kernels are " + names(kernels, count);
   return refusal.c_str();
+}
+
+const tlm_kernel* tlm_engine_selected(void) {
+  if (g_selected != nullptr) return g_selected;
+  int count = 0;
+  return &tlm::arch::kernels(&count)[count - 1];
+}
+
+int32_t tlm_engine_settings(int32_t lanes, tlm_setting out[kTlmMaxSettings]) {
+  const tlm_kernel* selected = tlm_engine_selected();
+  if (lanes >= 1) {
+    out[0] = {selected, tlm_clamp_lanes(lanes)};
+    return 1;
+  }
+  const tlm_kernel* contenders[2] = {selected, nullptr};
+  int count = 0;
+  const tlm_kernel* kernels = tlm::arch::kernels(&count);
+  // The next usable kernel may be the faster one here; the portable one, last in
+  // the list and many times slower than any other, never is.
+  for (int k = int(selected - kernels) + 1; !g_forced && contenders[1] == nullptr && k + 1 < count; ++k) {
+    if (tlm::arch::unusable(k) == nullptr) contenders[1] = &kernels[k];
+  }
+  int32_t n = 0;
+  for (const tlm_kernel* kernel : contenders) {
+    for (int i = 0; kernel != nullptr && i < kTlmTunedLaneCount; ++i) out[n++] = {kernel, kTlmTunedLanes[i]};
+  }
+  return n;
 }
 
 const char* tlm_engine_choice(void) { return g_choice.c_str(); }

@@ -13,7 +13,7 @@ constexpr size_t kJobAlign = 64;
 // page can back them.
 constexpr size_t kLaneAreaAlign = kTlmLaneAreaSize;
 // What set copies into each lane record: the key and the spare bytes after it.
-constexpr size_t kLaneCopySize = 8896;
+constexpr size_t kLaneCopySize = tlm::kJobBlock;
 
 }  // namespace
 
@@ -34,7 +34,13 @@ tlm_engine* tlm_engine_new(int32_t lanes) {
   madvise(engine->scratch, kTlmLaneAreaSize, MADV_HUGEPAGE);
   memset(engine->scratch, 0, kTlmLaneAreaSize);
   engine->lanes = lanes;
+  engine->kernel = tlm_engine_selected();
   return engine;
+}
+
+void tlm_engine_configure(tlm_engine* engine, const tlm_kernel* kernel, int32_t lanes) {
+  engine->kernel = kernel;
+  engine->lanes = tlm_clamp_lanes(lanes);
 }
 
 void tlm_engine_free(tlm_engine* engine) {
@@ -53,12 +59,12 @@ void tlm_engine_set(tlm_engine* engine, const uint8_t* header) {
 
 uint32_t tlm_engine_scan(tlm_engine* engine, uint32_t nonce_start, uint32_t count,
                          uint64_t target_hi, uint32_t* found, int32_t* nfound) {
-  return g_scan(engine->job, engine->scratch, engine->lanes, nonce_start, count, target_hi,
-                found, nfound);
+  return engine->kernel->scan(engine->job, engine->scratch, engine->lanes, nonce_start, count, target_hi,
+                              found, nfound);
 }
 
 void tlm_engine_full(tlm_engine* engine, uint32_t nonce_base, uint8_t* out) {
-  g_full(engine->job, engine->scratch, engine->lanes, nonce_base, out);
+  engine->kernel->full(engine->job, engine->scratch, engine->lanes, nonce_base, out);
 }
 
 void tlm_engine_hash_ref(uint8_t* out, const uint8_t* header) { vh_hash_header(out, header); }

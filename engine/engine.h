@@ -24,13 +24,6 @@ enum {
   kTlmMaxFound = 8,
 };
 
-// One mining thread's engine state. Owns both buffers.
-typedef struct tlm_engine {
-  uint8_t* job;      // job state, kTlmJobSize bytes, 64-byte aligned
-  uint8_t* scratch;  // lane area, kTlmLaneAreaSize bytes, 2 MiB aligned
-  int32_t lanes;     // nonces hashed side by side, 1..64
-} tlm_engine;
-
 // Hashes nonces nonce_start, nonce_start+1, ... (wrapping) in batches of `lanes`
 // until at least `count` are done, appends every nonce whose hash bytes 24..31
 // (little-endian) are <= target_hi to found[*nfound] while *nfound < 8, and
@@ -65,8 +58,16 @@ typedef struct tlm_kernel {
   tlm_full_fn full;
 } tlm_kernel;
 
-// Selects the widest kernel that this processor and its operating system can run.
-// Call once, before any mining thread starts.
+// One mining thread's engine state. Owns both buffers.
+typedef struct tlm_engine {
+  uint8_t* job;      // job state, kTlmJobSize bytes, 64-byte aligned
+  uint8_t* scratch;  // lane area, kTlmLaneAreaSize bytes, 2 MiB aligned
+  int32_t lanes;     // nonces hashed side by side, 1..64
+  const tlm_kernel* kernel;  // what scan and full hash with
+} tlm_engine;
+
+// Selects the widest kernel that this processor and its operating system can run,
+// undoing any tlm_engine_use. Call before any mining thread starts.
 void tlm_engine_global_init(void);
 // Name of the selected kernel ("portable" before tlm_engine_global_init).
 const char* tlm_engine_isa(void);
@@ -81,6 +82,8 @@ const char* tlm_engine_unusable(const tlm_kernel* kernel);
 // selects the widest. Returns null on success; otherwise a one-line message saying
 // why it was refused (valid until the next call), and the selection stays as it was.
 const char* tlm_engine_use(const char* name);
+// The selected kernel's entry in tlm_engine_kernels.
+const tlm_kernel* tlm_engine_selected(void);
 // One line for the start-up log, valid until the selection changes: the selected
 // kernel, and why the next wider one is not in use (not usable here, or forced).
 const char* tlm_engine_choice(void);
@@ -95,23 +98,48 @@ static inline int32_t tlm_clamp_lanes(int32_t lanes) {
   return lanes < 1 ? 1 : lanes > kTlmMaxLanes ? kTlmMaxLanes : lanes;
 }
 
-// Creates a context with tlm_clamp_lanes(lanes); null when memory runs out.
+// The lane counts a miner measures to find the fastest here, fewest first.
+enum { kTlmTunedLaneCount = 4 };
+static const int32_t kTlmTunedLanes[kTlmTunedLaneCount] = {16, 32, 48, 64};
+
+// One way to mine: a kernel and the nonces each thread keeps in flight.
+typedef struct tlm_setting {
+  const tlm_kernel* kernel;
+  int32_t lanes;
+} tlm_setting;
+enum { kTlmMaxSettings = 2 * kTlmTunedLaneCount };
+
+// The settings a miner started with `lanes` may mine with, which it measures when
+// there is more than one: the selected kernel at tlm_clamp_lanes(lanes) when lanes
+// is 1 or more; with 0 (or less) every tuned lane count with the selected kernel,
+// then with the next usable one unless the selection was forced (tlm_engine_use) or
+// that one is the portable kernel, since the two widest are close enough that only
+// a measurement tells which is faster here. Fills `out` and returns the count.
+int32_t tlm_engine_settings(int32_t lanes, tlm_setting out[kTlmMaxSettings]);
+
+// Creates a context with tlm_clamp_lanes(lanes) and the selected kernel; null when
+// memory runs out.
 tlm_engine* tlm_engine_new(int32_t lanes);
+// Makes `engine` hash with `kernel` (an entry of tlm_engine_kernels that runs here)
+// and tlm_clamp_lanes(lanes) lanes; set it again before the next scan.
+void tlm_engine_configure(tlm_engine* engine, const tlm_kernel* kernel, int32_t lanes);
 // Frees a context and its buffers; null is ignored.
 void tlm_engine_free(tlm_engine* engine);
 // Prepares the job of a 1487-byte header and gives every lane the job's key.
 void tlm_engine_set(tlm_engine* engine, const uint8_t* header);
-// Scans with the selected kernel (see tlm_scan_fn); the context must be set.
+// Scans with the context's kernel (see tlm_scan_fn); the context must be set.
 uint32_t tlm_engine_scan(tlm_engine* engine, uint32_t nonce_start, uint32_t count,
                          uint64_t target_hi, uint32_t* found, int32_t* nfound);
-// Full hashes of one batch with the selected kernel; out holds lanes x 32 bytes.
+// Full hashes of one batch with the context's kernel; out holds lanes x 32 bytes.
 void tlm_engine_full(tlm_engine* engine, uint32_t nonce_base, uint8_t* out);
 // Reference hash of a 1487-byte header with the fastest hash core this processor
 // runs (vh_hash_header); any thread, any time.
 void tlm_engine_hash_ref(uint8_t* out, const uint8_t* header);
 // Checks the reference hash (tlm_engine_hash_ref) against the known answer and the
-// selected full kernel against it; returns the number of failed comparisons (0 = pass), or 1
-// when no context can be made.
+// full kernels a miner started with `lanes` may mine with against it: the selected
+// one at that count, or with 0 (or less) every contender at every tuned lane count.
+// Returns the number of failed comparisons (0 = pass), or 1 when no context can be
+// made.
 int32_t tlm_engine_selftest(int32_t lanes);
 
 #ifdef __cplusplus

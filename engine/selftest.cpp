@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "hash/known_answer.h"
 #include "hash/verushash.h"
 
@@ -22,16 +24,21 @@ void put_u32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-int32_t selftest_with(int32_t lanes, RefHashFn reference, tlm_full_fn full) {
+int32_t selftest_with(const std::vector<SelftestCase>& cases, RefHashFn reference) {
   int32_t failures = 0;
   uint8_t hash[kTlmHashSize];
   reference(hash, kat_hdr);
   if (memcmp(hash, kat_hash, kTlmHashSize) != 0) ++failures;
 
-  tlm_engine* engine = tlm_engine_new(lanes);
+  int32_t most = 1;
+  for (const SelftestCase& c : cases) most = std::max(most, tlm_clamp_lanes(c.lanes));
+  tlm_engine* engine = tlm_engine_new(most);
   if (engine == nullptr) return 1;
-  auto* out = static_cast<uint8_t*>(malloc(size_t(engine->lanes) * kTlmHashSize));
-  if (out == nullptr) {
+  auto* expected = static_cast<uint8_t*>(malloc(size_t(most) * kTlmHashSize));
+  auto* out = static_cast<uint8_t*>(malloc(size_t(most) * kTlmHashSize));
+  if (expected == nullptr || out == nullptr) {
+    free(expected);
+    free(out);
     tlm_engine_free(engine);
     return failures + 1;
   }
@@ -43,17 +50,24 @@ int32_t selftest_with(int32_t lanes, RefHashFn reference, tlm_full_fn full) {
   uint32_t base = kGolden;
   for (;;) {
     header[kFlipOffset] ^= flip;
-    tlm_engine_set(engine, header);
-    full(engine->job, engine->scratch, engine->lanes, base, out);
     memcpy(probe, header, kTlmHeaderSize);
-    for (int32_t i = 0; i < engine->lanes; ++i) {
+    for (int32_t i = 0; i < most; ++i) {
       put_u32(probe + kEngineNonceOffset, base + uint32_t(i));
-      reference(hash, probe);
-      if (memcmp(hash, out + size_t(i) * kTlmHashSize, kTlmHashSize) != 0) ++failures;
+      reference(expected + size_t(i) * kTlmHashSize, probe);
     }
-    for (int32_t i = 0; i < engine->lanes; ++i) {
-      if (memcmp(engine->scratch + size_t(i) * kTlmLaneStride, engine->job, kTlmKeySize) != 0) {
-        ++failures;
+    for (const SelftestCase& c : cases) {
+      const int32_t lanes = tlm_clamp_lanes(c.lanes);
+      // Set for every case, so that a kernel that damages a key fails alone.
+      tlm_engine_set(engine, header);
+      c.full(engine->job, engine->scratch, lanes, base, out);
+      for (int32_t i = 0; i < lanes; ++i) {
+        const size_t at = size_t(i) * kTlmHashSize;
+        if (memcmp(expected + at, out + at, kTlmHashSize) != 0) ++failures;
+      }
+      for (int32_t i = 0; i < lanes; ++i) {
+        if (memcmp(engine->scratch + size_t(i) * kTlmLaneStride, engine->job, kTlmKeySize) != 0) {
+          ++failures;
+        }
       }
     }
     if (base == kLastBase) break;
@@ -61,6 +75,7 @@ int32_t selftest_with(int32_t lanes, RefHashFn reference, tlm_full_fn full) {
     base += kGolden;
   }
 
+  free(expected);
   free(out);
   tlm_engine_free(engine);
   return failures;
@@ -69,5 +84,9 @@ int32_t selftest_with(int32_t lanes, RefHashFn reference, tlm_full_fn full) {
 }  // namespace tlm
 
 extern "C" int32_t tlm_engine_selftest(int32_t lanes) {
-  return tlm::selftest_with(lanes, vh_hash_header, g_full);
+  tlm_setting settings[kTlmMaxSettings];
+  const int32_t count = tlm_engine_settings(lanes, settings);
+  std::vector<tlm::SelftestCase> cases;
+  for (int32_t i = 0; i < count; ++i) cases.push_back({settings[i].kernel->full, settings[i].lanes});
+  return tlm::selftest_with(cases, vh_hash_header);
 }

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tlm::Options opts;
   const tlm::ParseResult result = tlm::parse(argc, argv.data(), opts);
   if (result == tlm::ParseResult::kRun) {
-    if (opts.lanes != tlm_clamp_lanes(opts.lanes) || tlm::effective_threads(opts.threads) < 1 ||
+    if ((opts.lanes != 0 && opts.lanes != tlm_clamp_lanes(opts.lanes)) || tlm::effective_threads(opts.threads) < 1 ||
         opts.wallet.empty() || opts.pool.host.empty() || opts.pool.port == 0 ||
         opts.pool_silence.count() < 1 || opts.job_wait.count() < 1 || opts.probe_interval.count() < 1) {
       __builtin_trap();

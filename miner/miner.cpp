@@ -1,9 +1,11 @@
 #include "miner/miner.h"
 
 #include <iterator>
+#include <optional>
 #include <system_error>
 
 #include "engine/engine.h"
+#include "miner/calibration.h"
 #include "miner/search.h"
 #include "miner/target.h"
 
@@ -14,15 +16,25 @@ Miner::Miner(ShareSink* sink) : sink(sink) {}
 Miner::~Miner() { stop(); }
 
 bool Miner::start(int threads, int lanes) {
-  this->lanes = lanes;
   running.exchange(true);
   if (threads < 1) return true;
+  tlm_setting listed[kTlmMaxSettings];
+  settings.assign(listed, listed + tlm_engine_settings(lanes, listed));
+  if (settings.size() > 1) {
+    calibration = std::make_unique<Calibration>(settings, threads);
+  } else {
+    kernel_.store(settings[0].kernel);
+    lanes_.store(settings[0].lanes);
+  }
   for (int i = 0; i < threads; ++i) counters.push_back(std::make_unique<std::atomic<uint64_t>>(0));
   workers.reserve(static_cast<size_t>(threads));
   for (int i = 0; i < threads; ++i) {
     try {
       workers.emplace_back(&Miner::worker, this, i);
     } catch (const std::system_error&) {
+      if (calibration) {
+        for (int missing = i; missing < threads; ++missing) calibration->leave();
+      }
       stop();
       return false;
     }
@@ -82,13 +94,27 @@ std::shared_ptr<const Work> Miner::wait_for_work() {
   return running.load() ? state : nullptr;
 }
 
+tlm_setting Miner::choose_setting(tlm_engine* ctx, int index) {
+  if (!calibration) return settings[0];
+  const tlm_setting chosen = calibration->run(ctx, index, running);
+  if (std::optional<std::string> report = calibration->take_report(); report && running.load()) {
+    kernel_.store(chosen.kernel);
+    lanes_.store(chosen.lanes);
+    if (on_calibrated) on_calibrated(*report);
+  }
+  return chosen;
+}
+
 void Miner::worker(int index) {
-  tlm_engine* ctx = tlm_engine_new(lanes);
+  // Room for any lane count, which costs no more: the lane area has one size.
+  tlm_engine* ctx = tlm_engine_new(kTlmMaxLanes);
   if (ctx == nullptr) {
+    if (calibration) calibration->leave();
     if (on_message) on_message("thread " + std::to_string(index) + ": out of memory");
     return;
   }
-  // The engine clamps the lane count to 1..64; a batch follows what it really has.
+  const tlm_setting setting = choose_setting(ctx, index);
+  tlm_engine_configure(ctx, setting.kernel, setting.lanes);
   const uint32_t batch = static_cast<uint32_t>(ctx->lanes) * 8;
   std::atomic<uint64_t>& counter = *counters[static_cast<size_t>(index)];
   Search search(ranges);

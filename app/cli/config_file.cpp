@@ -30,6 +30,7 @@ const char* expected(ConfigValue kind) {
     case ConfigValue::kSwitch: return "true or false";
     case ConfigValue::kWholeNumber: return "a whole number";
     case ConfigValue::kTextList: return "an array of strings";
+    case ConfigValue::kWholeNumberOrText: return "a whole number or a string";
   }
   return "";
 }
@@ -58,6 +59,8 @@ bool add_member(const std::string& key, ConfigValue kind, const Json& value, Con
       add(option);
       add(std::to_string(static_cast<long>(value.number)));
       return true;
+    case ConfigValue::kWholeNumberOrText:
+      return add_member(key, value.type == Json::Number ? ConfigValue::kWholeNumber : ConfigValue::kText, value, out);
     case ConfigValue::kTextList:
       if (value.type != Json::Array) return false;
       for (const Json& item : value.items)

@@ -166,15 +166,17 @@ Next set_threads(const char* option, const char* value, Options& opts) {
   return Next::kGoOn;
 }
 
+// auto (0: measured at start) or 1 to 64; anything else is read as auto, with a warning.
 Next set_lanes(const char* option, const char* value, Options& opts) {
+  opts.lanes = 0;
+  if (strcmp(value, "auto") == 0) return Next::kGoOn;
   long long n = 0;
   const Number kind = read_number(value, n);
   if (kind == Number::kTooBig || n < 1 || n > kTlmMaxLanes) {
-    print_error("warning: %s %s is not 1 to %d, using %d", option, value, kTlmMaxLanes, kDefaultLanes);
-    n = kDefaultLanes;
-  } else if (kind == Number::kTrailing) {
-    print_error("warning: %s %s is read as %lld", option, value, n);
+    print_error("warning: %s %s is not auto or 1 to %d, using auto", option, value, kTlmMaxLanes);
+    return Next::kGoOn;
   }
+  if (kind == Number::kTrailing) print_error("warning: %s %s is read as %lld", option, value, n);
   opts.lanes = static_cast<int32_t>(n);
   return Next::kGoOn;
 }
@@ -246,10 +248,10 @@ std::vector<OptionSpec> make_table() {
       {"password", 'p', kDefaultPassword, std::string("pool password (default ") + kDefaultPassword + ")", C::kText,
        set_text<&Options::password>},
       {"threads", 't', "n", "mining threads (default: all logical CPUs)", C::kWholeNumber, set_threads},
-      {"lanes", 0, "n",
-       "nonces each thread hashes side by side, 1 to " + std::to_string(kTlmMaxLanes) + " (default " +
-           std::to_string(kDefaultLanes) + ")",
-       C::kWholeNumber, set_lanes},
+      {"lanes", 0, "n|auto",
+       "nonces each thread hashes side by side, 1 to " + std::to_string(kTlmMaxLanes) +
+           " (default auto: the fastest, measured at start)",
+       C::kWholeNumberOrText, set_lanes},
       {"stats-file", 0, "f", "write JSON stats every 10 s", C::kText, set_text<&Options::stats_file>},
       {"no-color", 0, nullptr, "plain output", C::kSwitch, set_no_color},
       {"kernel", 0, "name", "force a hash kernel: avx512, avx2, avx, sse4.1, neon or portable", C::kText,

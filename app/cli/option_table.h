@@ -17,6 +17,7 @@ enum class ConfigValue {
   kSwitch,       // true or false: "--name" or nothing
   kWholeNumber,  // a whole number: "--name N"
   kTextList,     // an array of strings: "--name value" for each
+  kWholeNumberOrText,  // either: "--name N" or "--name value"
 };
 
 // What the parser does next after an option.

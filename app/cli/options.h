@@ -16,7 +16,6 @@ inline constexpr const char* kProgramName = "ilvo-varnel-tlm";
 inline constexpr const char* kDefaultHost = "pool.ilvo-varnel.io";
 inline constexpr uint16_t kDefaultPort = 3352;
 inline constexpr const char* kDefaultPassword = "x";
-inline constexpr int32_t kDefaultLanes = 32;
 
 struct Options {
   PoolAddress pool{kDefaultHost, kDefaultPort, false};
@@ -25,7 +24,7 @@ struct Options {
   std::string rig_id;
   std::string password = kDefaultPassword;
   int32_t threads = 0;  // 0: all logical CPUs
-  int32_t lanes = kDefaultLanes;
+  int32_t lanes = 0;  // 0: auto, the fastest measured at start
   std::string stats_file;
   std::string kernel;  // a hash kernel to use instead of the widest this machine runs
   std::optional<Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show

@@ -29,7 +29,7 @@ const std::string kBanner =
 const std::vector<std::string> kOptions = {
     "-o --pool <host:port>", "--backup-pool <url>", "--tls-fingerprint <sha256>", "--tls-insecure",
     "--pool-silence <s>",    "--job-wait <s>",      "--probe-interval <s>",       "-u --wallet <address>",
-    "-w --rig-id <name>",    "-p --password <x>",   "-t --threads <n>",           "--lanes <n>",
+    "-w --rig-id <name>",    "-p --password <x>",   "-t --threads <n>",           "--lanes <n|auto>",
     "--stats-file <f>",      "--no-color",          "--kernel <name>",            "--config <file>",
     "--api <host:port>",     "--api-token <t>",     "--version",                  "-h --help"};
 
@@ -117,7 +117,7 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
       {{"-u", "W", "--probe-interval", "86401"},
        "--probe-interval 86401: give a whole number of seconds from 1 to 86400\n"},
       {{"-u", "W", "--lanes", "100", "--lanes", "8x", "--bogus"},
-       "warning: --lanes 100 is not 1 to 64, using 32\nwarning: --lanes 8x is read as 8\n"
+       "warning: --lanes 100 is not auto or 1 to 64, using auto\nwarning: --lanes 8x is read as 8\n"
        "unknown option --bogus (see --help)\n"},
   };
   for (const auto& c : cases) expect_run(c.args, 1, kBanner, c.message);
@@ -138,7 +138,7 @@ TEST(CommandLine, ConfigFileErrorsNameTheFileAndKey) {
       {R"({"threads": "4"})", in + "\"threads\" must be a whole number"},
       {R"({"threads": 2.5})", in + "\"threads\" must be a whole number"},
       {R"({"threads": 1e300})", in + "\"threads\" must be a whole number"},
-      {R"({"lanes": "8"})", in + "\"lanes\" must be a whole number"},
+      {R"({"lanes": true})", in + "\"lanes\" must be a whole number or a string"},
       {R"({"help": true})", in + "unknown key \"help\""},
       {R"({"job-wait": 0})", "--job-wait 0: give a whole number of seconds from 1 to 86400\n"
                              "(set by \"job-wait\" in config file " + path + ")"},

@@ -33,18 +33,19 @@ TEST(Options, DefaultsLoginAndValuesThatLookLikeOptions) {
   EXPECT_EQ(tlm::pool_user("ADDR.rigA", "rig1"), "ADDR.rigA");
 }
 
-TEST(Options, ThreadsUpToFourTimesTheCpusAndLanes1To64) {
+TEST(Options, ThreadsUpToFourTimesTheCpusAndLanesAutoOr1To64) {
   const int32_t cpus = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
   const std::string most = std::to_string(4 * cpus), too_many = std::to_string(4 * cpus + 1);
   const struct {
     std::vector<const char*> args;
     int32_t threads, lanes;
   } cases[] = {
-      {{}, cpus, 32},
+      {{}, cpus, 0},  // lanes 0: auto, measured at start
       {{"-t", most.c_str(), "--lanes", "64"}, 4 * cpus, 64},
       {{"-t", "5x", "--lanes", "1"}, 5, 1},  // read as before, with a warning
-      {{"-t", "abc", "--lanes", "65"}, cpus, 32},
-      {{"-t", "-4", "--lanes", "0"}, cpus, 32},
+      {{"-t", "abc", "--lanes", "65"}, cpus, 0},
+      {{"-t", "-4", "--lanes", "0"}, cpus, 0},
+      {{"--lanes", "48", "--lanes", "auto"}, cpus, 0},
       {{"-t", too_many.c_str()}, -1, -1},  // refused
   };
   for (const auto& c : cases) {

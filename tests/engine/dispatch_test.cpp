@@ -100,4 +100,44 @@ TEST(Dispatch, PicksTheWidestUsableKernelAndRefusesWhatCannotRun) {
   EXPECT_EQ(std::string(tlm_engine_isa()), kernels[widest].name);
 }
 
+// What a miner may mine with, which it measures and the self-test covers: the
+// selected kernel at a given lane count; with auto (0 or less) every tuned count
+// with the widest kernel and the next usable one short of the portable, or with the
+// forced kernel alone.
+TEST(Dispatch, SettingsAMinerMayMineWith) {
+  tlm_engine_global_init();
+  int32_t count = 0;
+  const tlm_kernel* kernels = tlm_engine_kernels(&count);
+  std::vector<const tlm_kernel*> contenders;
+  for (int k = 0; k + 1 < count && contenders.size() < 2; ++k) {
+    if (tlm_engine_unusable(&kernels[k]) == nullptr) contenders.push_back(&kernels[k]);
+  }
+  if (contenders.empty()) contenders.push_back(&kernels[count - 1]);
+
+  using Settings = std::vector<std::pair<std::string, int32_t>>;
+  auto tuned = [](const std::vector<const tlm_kernel*>& ks) {
+    Settings all;
+    for (const tlm_kernel* k : ks) {
+      for (int32_t lanes : {16, 32, 48, 64}) all.emplace_back(k->name, lanes);
+    }
+    return all;
+  };
+  auto settings = [](int32_t lanes) {
+    tlm_setting out[kTlmMaxSettings];
+    const int32_t n = tlm_engine_settings(lanes, out);
+    Settings all;
+    for (int32_t i = 0; i < n; ++i) all.emplace_back(out[i].kernel->name, out[i].lanes);
+    return all;
+  };
+  const std::string widest = contenders[0]->name;
+  EXPECT_EQ(settings(48), (Settings{{widest, 48}}));
+  EXPECT_EQ(settings(100), (Settings{{widest, 64}}));
+  EXPECT_EQ(settings(0), tuned(contenders));
+  EXPECT_EQ(settings(-3), tuned(contenders));
+  EXPECT_EQ(tlm_engine_selftest(0), 0);
+  ASSERT_EQ(tlm_engine_use("portable"), nullptr);
+  EXPECT_EQ(settings(0), tuned({&kernels[count - 1]}));
+  EXPECT_EQ(settings(1), (Settings{{"portable", 1}}));
+}
+
 }  // namespace

@@ -188,10 +188,23 @@ void full_damaging_lane_two(const uint8_t* job, uint8_t* scratch, int32_t lanes,
 }
 
 TEST_F(Kernel, SelfTestCountsEveryFailedComparison) {
-  EXPECT_EQ(tlm::selftest_with(4, vh_hash_header, g_full), 0);
-  // The known answer and both passes of all four lanes.
-  EXPECT_EQ(tlm::selftest_with(4, wrong_reference, g_full), 1 + 2 * 4);
-  EXPECT_EQ(tlm::selftest_with(4, vh_hash_header, full_damaging_lane_two), 2);
+  using Cases = std::vector<tlm::SelftestCase>;
+  const struct {
+    Cases cases;
+    tlm::RefHashFn reference;
+    int32_t failures;
+  } table[] = {
+      {{{g_full, 4}}, vh_hash_header, 0},
+      {{{g_full, 1}, {g_full, 64}, {g_full, 17}}, vh_hash_header, 0},
+      // The known answer once, then both passes of every lane of every case.
+      {{{g_full, 4}}, wrong_reference, 1 + 2 * 4},
+      {{{g_full, 3}, {g_full, 2}}, wrong_reference, 1 + 2 * 3 + 2 * 2},
+      // A damaged key fails its own case only, once per pass.
+      {{{full_damaging_lane_two, 4}}, vh_hash_header, 2},
+      {{{g_full, 16}, {full_damaging_lane_two, 3}, {g_full, 64}}, vh_hash_header, 2},
+      {{{full_damaging_lane_two, 2}}, vh_hash_header, 0},  // lane 2 is not among them
+  };
+  for (const auto& row : table) EXPECT_EQ(tlm::selftest_with(row.cases, row.reference), row.failures) << &row - table;
 }
 
 }  // namespace

@@ -35,10 +35,10 @@ class Collector : public ShareSink {
   std::vector<Share> shares;
 };
 
-// Jobs are mined in batches of 8 (the engine clamps 0 lanes to 1) and every nonce is
-// a share (the target is all ones). A job set before start gives two batches, then
-// a withdrawn job stops the hashing at the end of the batch in progress; the next
-// job starts the next range of the nonce space and gives one batch.
+// Jobs are mined in batches of 8 (one lane) and every nonce is a share (the target
+// is all ones). A job set before start gives two batches, then a withdrawn job
+// stops the hashing at the end of the batch in progress; the next job starts the
+// next range of the nonce space and gives one batch.
 TEST(MinerLifecycle, SharesReachTheSinkUntilTheJobIsWithdrawn) {
   tlm_engine_global_init();
   Collector sink;
@@ -59,7 +59,7 @@ TEST(MinerLifecycle, SharesReachTheSinkUntilTheJobIsWithdrawn) {
   w.header[109] = 0xBB;
   memset(w.target, 0xFF, sizeof w.target);
   miner.set_work(w);
-  ASSERT_TRUE(miner.start(1, 0));
+  ASSERT_TRUE(miner.start(1, 1));
   ASSERT_TRUE(sink.wait_for(16, std::chrono::seconds(20)));
   EXPECT_FALSE(miner.has_work());
   w.seq = 8;

@@ -44,11 +44,15 @@ TEST(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
   EXPECT_GT(stats_reads, 0);
   EXPECT_EQ(miner.stop(SIGINT), 0);
 
-  // Start-up lines in order; the kernel is the widest this processor runs.
+  // Start-up lines in order; the kernel is the widest this processor runs. The
+  // lane count is measured meanwhile, and chosen before the first share.
+  const std::string kCalibrated(R"(^(kernel \S+ · )?lanes (16|32|48|64) \(measured .+ [kM]?H/s\)$)");
   std::vector<std::string> start;
-  for (size_t i = 0; i < 4 && i < miner.log().size(); ++i) start.push_back(miner.log()[i]);
+  for (size_t i = 0; start.size() < 4 && i < miner.log().size(); ++i) {
+    if (!testing_support::search(miner.log()[i], kCalibrated)) start.push_back(miner.log()[i]);
+  }
   ASSERT_EQ(start.size(), 4u);
-  EXPECT_TRUE(testing_support::search(start[1], "^cpu .+ · kernel [a-z0-9.]+(; .*)? · 32 lanes · 2 threads$"))
+  EXPECT_TRUE(testing_support::search(start[1], "^cpu .+ · kernel [a-z0-9.]+(; .*)? · auto lanes · 2 threads$"))
       << start[1];
   start.erase(start.begin() + 1);
   const std::string where = "127.0.0.1:" + std::to_string(pool.port());
@@ -57,6 +61,13 @@ TEST(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
   EXPECT_GE(miner.count("new job "), 1u);
   EXPECT_GE(miner.count("share found · difficulty "), 3u);
   EXPECT_EQ(miner.count("speed 10s "), 1u);
+  size_t calibrated = 0, found = 0;
+  for (const std::string& line : miner.log()) {
+    calibrated += testing_support::search(line, kCalibrated);
+    found += line.rfind("share found", 0) == 0;
+    EXPECT_TRUE(found == 0 || calibrated == 1) << "a share before the lanes were chosen";
+  }
+  EXPECT_EQ(calibrated, 1u);
   expect_no_share_lost(miner, pool);
 }
 
@@ -65,13 +76,15 @@ TEST(MiningSession, MinesSharesReportsSpeedAndStopsOnSigint) {
 TEST(MiningSession, KeysAndApiShowWhatTheLogShows) {
   TempDir dir;
   const std::string config = dir.path + "/config.json";
-  std::ofstream(config) << R"({"api": "0.0.0.0:0", "api-token": "test-token", "wallet": "RFileWallet"})";
+  std::ofstream(config) << R"({"api": "0.0.0.0:0", "api-token": "test-token", "wallet": "RFileWallet", "lanes": 48})";
   Pool pool({"--difficulty", share_difficulty()});
   Miner miner(pool.port(), {"--config", config}, "127.0.0.1", true);
   ASSERT_TRUE(miner.until_count("keys: h thread rates", 1, 60000, &pool)) << miner.log_text();
   const auto port = static_cast<uint16_t>(number_after(miner.log_text(), "api listening on 0.0.0.0:"));
-  // The command line's wallet wins over the file's.
+  // The command line's wallet wins over the file's; the file's lane count is used
+  // without measuring.
   EXPECT_EQ(miner.count("pool 127.0.0.1:" + std::to_string(pool.port()) + " · user RFaultTestWallet · 1 threads"), 1u);
+  EXPECT_TRUE(testing_support::search(miner.log_text(), "\ncpu .+ · 48 lanes · 1 threads\n")) << miner.log_text();
   // Bound beyond loopback: nothing without the token.
   EXPECT_EQ(http_status(http_exchange(port, "GET /summary HTTP/1.1\r\n\r\n")), 401);
 
@@ -91,6 +104,8 @@ TEST(MiningSession, KeysAndApiShowWhatTheLogShows) {
   ASSERT_EQ(shares, previous) << "the share counts never settled";
   const long accepted = static_cast<long>(miner.count("share accepted"));
   EXPECT_EQ(number_after(summary, "\"accepted\":"), accepted) << summary;
+  EXPECT_EQ(number_after(summary, "\"lanes\":"), 48) << summary;
+  EXPECT_EQ(miner.log_text().find("(measured"), std::string::npos) << "measured although the lane count was given";
   const std::string metrics = http_exchange(port, "GET /metrics HTTP/1.1\r\n" + kToken + "\r\n");
   EXPECT_EQ(number_after(metrics, "\ntlm_shares_accepted_total "), accepted) << metrics;
 

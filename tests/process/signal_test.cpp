@@ -63,7 +63,9 @@ void stop_at_every_stage(int sig) {
        [](Stage& s) {
          s.pool = std::make_unique<Pool>(std::vector<std::string>{"--difficulty", kSanitized ? "300" : "4000",
                                                                   "--stall-after", "2", "--stall-for", "100"});
-         s.miner = std::make_unique<Miner>(s.pool->port(), std::vector<std::string>{"-t", "2"});
+         // A fixed lane count: mining starts at once, not after measuring, and has
+         // found shares well before the stall.
+         s.miner = std::make_unique<Miner>(s.pool->port(), std::vector<std::string>{"-t", "2", "--lanes", "32"});
          // Enough shares after the stall began to fill the socket buffers and queue some.
          size_t at_stall = 0;
          ASSERT_TRUE(s.miner->until(

@@ -18,6 +18,7 @@ int open_counter(uint64_t config) {
   attr.config = config;
   attr.exclude_kernel = 1;
   attr.exclude_hv = 1;
+  attr.inherit = 1;
   return int(syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
 }
 

@@ -1,6 +1,6 @@
-// The processor's own counts of one thread's instructions, cycles and mispredicted
-// branches, where the kernel allows perf_event_open (many virtual machines and
-// containers do not).
+// The processor's own counts of instructions, cycles and mispredicted branches of
+// a thread and the threads it starts, where the kernel allows perf_event_open
+// (many virtual machines and containers do not).
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,8 @@ struct Counts {
   uint64_t branch_misses = 0;
 };
 
-// Counts the calling thread, user space only, from construction to read().
+// Counts the calling thread and the threads it starts afterwards, user space only,
+// from construction to read(); a started thread's counts are in once it has ended.
 class ThreadCounters {
  public:
   ThreadCounters();

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "engine/engine.h"
 #include "hash/sample_header.h"
+#include "miner/job_header.h"
+#include "miner/miner.h"
 
 namespace tlm_bench {
 
@@ -15,32 +18,39 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A share target's top 64 bits as pools send them: candidates are rare, so the
-// measurement is of hashing, not of recording.
-constexpr uint64_t kTargetHi = 0x0000000FFFFFFFFFull;
+// Long enough for a calibration and the slowest machine's first batch.
+constexpr auto kFirstHashWait = std::chrono::seconds(30);
 
-struct Worker {
-  tlm_engine* engine = nullptr;
-  uint64_t hashes = 0;
-  Clock::time_point end;
-  Counts counts;
+// Stands where the pool client goes, so that nothing is sent anywhere.
+class CountingSink : public tlm::ShareSink {
+ public:
+  void submit(tlm::Share) override { shares.fetch_add(1, std::memory_order_relaxed); }
+  std::atomic<uint64_t> shares{0};
 };
 
-void run(Worker* worker, uint32_t first_nonce, const std::atomic<bool>* go,
-         const std::atomic<bool>* stop) {
-  while (!go->load(std::memory_order_acquire)) std::this_thread::yield();
-  const uint32_t count = uint32_t(worker->engine->lanes) * 8;
-  uint32_t nonce = first_nonce;
-  uint32_t found[kTlmMaxFound];
-  ThreadCounters counters;
-  while (!stop->load(std::memory_order_relaxed)) {
-    int32_t nfound = 0;
-    uint32_t done = tlm_engine_scan(worker->engine, nonce, count, kTargetHi, found, &nfound);
-    worker->hashes += done;
-    nonce += done;
-  }
-  worker->end = Clock::now();
-  worker->counts = counters.read();
+// A job as a pool sends it: the synthetic header's fields, a 4-byte nonce prefix
+// and a target as rare as pools set them (top 64 bits 0x0000000FFFFFFFFF), so that
+// the measurement is of hashing, not of confirming shares.
+tlm::Work synthetic_work() {
+  uint8_t hdr[tlm::kHeaderSize];
+  tlm::sample_header(0x9E3779B97F4A7C15ull, hdr);
+  tlm::Work w;
+  w.seq = 1;
+  w.job_id = "bench";
+  w.ntime = "00000000";
+  std::memcpy(w.header, hdr, tlm::kJobHeaderSize);
+  std::memset(w.header + tlm::kNonceOffset + 4, 0, tlm::kNonceSize - 4);
+  w.extranonce1.assign(w.header + tlm::kNonceOffset, w.header + tlm::kNonceOffset + 4);
+  std::memcpy(w.solution, hdr + tlm::kSolutionOffset + 3, tlm::kSolutionSize);
+  std::memset(w.target, 0xFF, 24);
+  const uint64_t target_hi = 0x0000000FFFFFFFFFull;
+  for (int i = 0; i < 8; ++i) w.target[24 + i] = uint8_t(target_hi >> (8 * i));
+  return w;
+}
+
+bool every_thread_hashes(const tlm::Miner& miner) {
+  const std::vector<uint64_t> counts = miner.thread_hashes();
+  return std::all_of(counts.begin(), counts.end(), [](uint64_t n) { return n > 0; });
 }
 
 }  // namespace
@@ -59,51 +69,54 @@ void Result::add(const Result& part) {
   counts.branch_misses += part.counts.branch_misses;
 }
 
-bool measure(int threads, int lanes, double seconds, Result* result) {
-  std::vector<Worker> workers(static_cast<size_t>(threads));
-  uint8_t header[kTlmHeaderSize];
-  bool ok = true;
-  for (int t = 0; t < threads; ++t) {
-    workers[t].engine = tlm_engine_new(lanes);
-    if (workers[t].engine == nullptr) {
-      ok = false;
-      break;
+bool measure(int threads, int lanes, double seconds, Result* result, std::string* calibration,
+             std::string* error) {
+  CountingSink sink;
+  // Opened before the miner's threads exist, so that it counts them.
+  ThreadCounters counters;
+  const Clock::time_point end_of_wait = Clock::now() + kFirstHashWait;
+  Clock::time_point start, end;
+  uint64_t before = 0, after = 0;
+  {
+    tlm::Miner miner(&sink);
+    // Read after the threads are joined.
+    miner.on_calibrated = [&](const std::string& line) {
+      if (calibration != nullptr) *calibration = line;
+    };
+    miner.set_work(synthetic_work());
+    if (!miner.start(threads, lanes)) {
+      *error = "the system refused a mining thread";
+      return false;
     }
-    tlm::sample_header(0x9E3779B97F4A7C15ull + uint64_t(t), header);
-    tlm_engine_set(workers[t].engine, header);
-  }
-  if (ok) {
-    std::atomic<bool> go{false};
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) {
-      pool.emplace_back(run, &workers[t], uint32_t(t) << 24, &go, &stop);
+    while (!every_thread_hashes(miner)) {
+      if (Clock::now() > end_of_wait) {
+        *error = "a mining thread never hashed (out of memory?)";
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    const Clock::time_point start = Clock::now();
-    go.store(true, std::memory_order_release);
+    start = Clock::now();
+    before = miner.hashes();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    stop.store(true, std::memory_order_relaxed);
-    for (auto& thread : pool) thread.join();
-
-    Clock::time_point end = start;
-    result->hashes = 0;
-    result->counts.available = true;
-    for (const Worker& w : workers) {
-      end = std::max(end, w.end);
-      result->hashes += w.hashes;
-      result->counts.available &= w.counts.available;
-      result->counts.instructions += w.counts.instructions;
-      result->counts.cycles += w.counts.cycles;
-      result->counts.branch_misses += w.counts.branch_misses;
-    }
-    result->kernel = tlm_engine_isa();
-    result->threads = threads;
-    result->lanes = lanes;
-    result->seconds = std::chrono::duration<double>(end - start).count();
-    result->hs = result->seconds > 0 ? double(result->hashes) / result->seconds : 0;
+    after = miner.hashes();
+    end = Clock::now();
+    miner.stop();
+    const tlm_setting setting = miner.setting();
+    result->kernel = setting.kernel->name;
+    result->lanes = setting.lanes;
+    // The threads have ended, so their counts are in; scaled from the hashes of
+    // their whole life to those measured.
+    result->counts = counters.read();
+    const double share = miner.hashes() > 0 ? double(after - before) / double(miner.hashes()) : 0;
+    result->counts.instructions = uint64_t(double(result->counts.instructions) * share);
+    result->counts.cycles = uint64_t(double(result->counts.cycles) * share);
+    result->counts.branch_misses = uint64_t(double(result->counts.branch_misses) * share);
   }
-  for (Worker& w : workers) tlm_engine_free(w.engine);
-  return ok;
+  result->threads = threads;
+  result->hashes = after - before;
+  result->seconds = std::chrono::duration<double>(end - start).count();
+  result->hs = result->seconds > 0 ? double(result->hashes) / result->seconds : 0;
+  return true;
 }
 
 }  // namespace tlm_bench

@@ -25,12 +25,13 @@ bool parse_int(std::string_view text, int lo, int hi, int* value) {
   return true;
 }
 
-bool parse_int_list(std::string_view text, int lo, int hi, std::vector<int>* values) {
+// Lane counts in [1, 64] or auto (kAutoLanes), separated by commas.
+bool parse_lanes(std::string_view text, std::vector<int>* values) {
   values->clear();
   for (;;) {
     size_t comma = text.find(',');
-    int v = 0;
-    if (!parse_int(text.substr(0, comma), lo, hi, &v)) return false;
+    int v = kAutoLanes;
+    if (text.substr(0, comma) != "auto" && !parse_int(text.substr(0, comma), 1, 64, &v)) return false;
     values->push_back(v);
     if (comma == std::string_view::npos) return true;
     text.remove_prefix(comma + 1);
@@ -52,16 +53,19 @@ bool parse_seconds(std::string_view text, double* value) {
 
 const char* usage() {
   return "usage: tlm-bench [--kernel NAME] [--threads N] [--lanes N[,N...]] [--seconds S]\n"
-         "                 [--json] [--selftest]\n"
+         "                 [--json] [--selftest] [--tune]\n"
          "\n"
-         "  --kernel NAME      only this kernel: avx512, avx2, avx, sse4.1 (x86), neon (ARM64) or\n"
-         "                     portable (default: every one the CPU can run, side by side, then\n"
-         "                     a thread-scaling line)\n"
+         "  --kernel NAME      only this kernel: avx512, avx2, avx, sse4.1 (x86), neon (ARM64),\n"
+         "                     portable, or auto: the miner's own choice (default: every one the\n"
+         "                     CPU can run, side by side, then a thread-scaling line)\n"
          "  --threads N        mining threads (default: 1, and all logical CPUs for the best)\n"
-         "  --lanes N[,N...]   nonces hashed side by side per thread, 1..64 (default 32)\n"
+         "  --lanes N[,N...]   nonces hashed side by side per thread, 1..64, or auto: the count\n"
+         "                     the miner measures as fastest (default 32)\n"
          "  --seconds S        length of each measurement (default 5)\n"
          "  --json             one JSON object per measurement per line\n"
          "  --selftest         check the kernels against the reference for lanes 1..64\n"
+         "  --tune             every kernel at 16, 32, 48 and 64 lanes (or --lanes), at 1 thread\n"
+         "                     and at all (or --threads), then what the miner would choose\n"
          "  -h, --help         this help\n";
 }
 
@@ -78,11 +82,13 @@ bool parse(int argc, char** argv, Options* options, std::string* error) {
       options->json = true;
     } else if (arg == "--selftest") {
       options->selftest = true;
+    } else if (arg == "--tune") {
+      options->tune = true;
     } else if (arg == "--help" || arg == "-h") {
       options->help = true;
     } else if (arg == "--kernel") {
       if (!take_value() || value.empty()) {
-        *error = "--kernel needs a name: avx512, avx2, avx, sse4.1, neon or portable";
+        *error = "--kernel needs a name: avx512, avx2, avx, sse4.1, neon, portable or auto";
         return false;
       }
       options->kernel = std::string(value);
@@ -94,10 +100,11 @@ bool parse(int argc, char** argv, Options* options, std::string* error) {
       }
       options->threads = {n};
     } else if (arg == "--lanes") {
-      if (!take_value() || !parse_int_list(value, 1, 64, &options->lanes)) {
-        *error = "--lanes needs a number from 1 to 64 or a list such as 8,16,32,64";
+      if (!take_value() || !parse_lanes(value, &options->lanes)) {
+        *error = "--lanes needs auto, a number from 1 to 64 or a list such as 8,16,32,64";
         return false;
       }
+      options->lanes_given = true;
     } else if (arg == "--seconds") {
       if (!take_value() || !parse_seconds(value, &options->seconds)) {
         *error = "--seconds needs a number above 0 and at most 3600";

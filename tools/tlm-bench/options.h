@@ -6,13 +6,17 @@
 
 namespace tlm_bench {
 
+inline constexpr int kAutoLanes = 0;  // the miner measures which lane count is fastest
+
 struct Options {
-  std::string kernel;         // empty: every kernel the processor can run
+  std::string kernel;         // empty: every kernel the processor can run; "auto": the miner's choice
   std::vector<int> threads;   // empty: 1 and all logical processors
   std::vector<int> lanes = {32};
+  bool lanes_given = false;
   double seconds = 5.0;
   bool json = false;
   bool selftest = false;
+  bool tune = false;
   bool help = false;
 };
 
