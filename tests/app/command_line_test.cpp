@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "tests/support/process.h"
@@ -30,7 +32,8 @@ const std::vector<std::string> kOptions = {
     "-o --pool <host:port>", "--backup-pool <url>", "--tls-fingerprint <sha256>", "--tls-insecure",
     "--pool-silence <s>",    "--job-wait <s>",      "--probe-interval <s>",       "-u --wallet <address>",
     "-w --rig-id <name>",    "-p --password <x>",   "-t --threads <n>",           "--lanes <n>",
-    "--stats-file <f>",      "--no-color",          "--kernel <name>",            "--config <file>",
+    "--stats-file <f>",      "--log-file <f>",      "--color",                    "--no-color",
+    "--kernel <name>",       "--config <file>",
     "--api <host:port>",     "--api-token <t>",     "--version",                  "-h --help"};
 
 // The options a usage text names, in its order, each as in kOptions. Every
@@ -75,7 +78,7 @@ TEST(CommandLine, HelpVersionAndMissingWallet) {
   const std::string wallet = "--wallet is required\n";
   expect_run({"--help"}, 0, help.out, "");
   expect_run({"-u", "W", "-h", "--bogus"}, 0, help.out, "");
-  expect_run({"--version", "--bogus"}, 0, kBanner + "Ilvo Varnel TLM 1.1.0\n", "");
+  expect_run({"--version", "--bogus"}, 0, "ilvo-varnel-tlm 1.1.0\n", "");
   expect_run({}, 1, help.out, wallet);
   expect_run({"-o", "pool.example:3352"}, 1, help.out, wallet);
 }
@@ -105,6 +108,14 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
       {{"-u", "W", "--api", "localhost"}, "--api localhost: give host:port with a port of 0 to 65535\n"},
       {{"-u", "W", "--api", "0.0.0.0:4068"}, "--api 0.0.0.0 listens beyond this machine: give --api-token too\n"},
       {{"-u", "W", "--config"}, "missing value for --config\n"},
+      {{"-u", "YOUR_TALMIC_ADDRESS.rig1"},
+       "--wallet YOUR_TALMIC_ADDRESS is the example's placeholder: give your Talmic address\n"},
+      {{"-u", "W", "--tls-fingerprint", std::string(64, 'a')},
+       "--tls-fingerprint needs a TLS pool (stratum+ssl://HOST:PORT)\n"},
+      {{"-u", "W", "-o", "stratum+tcp://h:1", "--backup-pool", "h:2", "--tls-insecure"},
+       "--tls-insecure needs a TLS pool (stratum+ssl://HOST:PORT)\n"},
+      {{"-u", "W", "--backup-pool", "127.0.0.1:3352,127.0.0.1:3443"},
+       "--backup-pool 127.0.0.1:3352,127.0.0.1:3443: one pool each time: repeat --backup-pool\n"},
       // Echoed with control characters escaped; a host no host name could be is refused.
       {{"--\x1b]0;title\a"}, "unknown option --\\x1B]0;title\\x07 (see --help)\n"},
       {{"-u", "W", "-t", "1\x9b", "--bogus"}, "warning: -t 1\\x9B is read as 1\nunknown option --bogus (see --help)\n"},
@@ -121,10 +132,43 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
        "unknown option --bogus (see --help)\n"},
   };
   for (const auto& c : cases) expect_run(c.args, 1, kBanner, c.message);
-  // A kernel is checked once the engine knows the processor; the log shows it escaped.
-  Result r = miner({"-u", "W", "--no-color", "--kernel", "avx\xc2\x9b" "3"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.out.find("no kernel named 'avx\\xC2\\x9B3'; the kernels are "), std::string::npos) << r.out;
+}
+
+// Values used as given, with a warning each; a kernel is checked once the engine
+// knows the processor, after them, and shown escaped.
+TEST(CommandLine, DoubtfulValuesAreUsedWithAWarning) {
+  const std::string good = "RLYVTgG9yMNJiTWyYii5eHLSZxxjESoWj9", bad_sum = "RLYVTgG9yMNJiTWyYii5eHLSZxxjESoWj2";
+  const std::string cpus = std::to_string(std::max(1u, std::thread::hardware_concurrency()));
+  const std::string more = std::to_string(std::max(1u, std::thread::hardware_concurrency()) + 1);
+  const std::string not_address = " is not a Talmic address (34 Base58 characters with a valid checksum)\n";
+  const std::string path = testing::TempDir() + "command_line_threads.json";
+  std::ofstream(path) << "{\"threads\": " << more << "}";
+  const struct {
+    std::vector<std::string> args;
+    std::string warnings;
+  } cases[] = {
+      {{"-u", good + ".rigA", "-t", "1"}, ""},
+      {{"-u", "R bad wallet"}, "warning: --wallet R bad wallet" + not_address},
+      {{"-u", bad_sum}, "warning: --wallet " + bad_sum + not_address},
+      {{"-u", good + ".rigA", "-w", "rig7", "-t", "1x"},
+       "warning: -t 1x is read as 1\nwarning: --rig-id rig7 is ignored: the wallet " + good +
+           ".rigA already names its worker\n"},
+      {{"-u", good, "-t", more},
+       "warning: --threads " + more + " is more than the " + cpus + " logical CPUs: the threads take turns\n"},
+      {{"--config", path, "-u", good},
+       "warning: --threads " + more + " is more than the " + cpus + " logical CPUs: the threads take turns (set by " +
+           "\"threads\" in config file " + path + ")\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--no-color", "--kernel", "avx\xc2\x9b" "3"});
+    const Result r = miner(args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, kBanner);
+    EXPECT_EQ(r.err.substr(0, r.err.find("no kernel")), c.warnings);
+    EXPECT_NE(r.err.find("no kernel named 'avx\\xC2\\x9B3'; the kernels are "), std::string::npos) << r.err;
+  }
+  std::remove(path.c_str());
 }
 
 // "--version" last: a file wrongly accepted ends the run at once instead of mining.
@@ -151,22 +195,29 @@ TEST(CommandLine, ConfigFileErrorsNameTheFileAndKey) {
       {R"({"pool": "\u001b[2Jevil:1"})", "--pool \\x1B[2Jevil:1: the host has a character no host name may contain\n"
                                         "(set by \"pool\" in config file " + path + ")"},
       {R"(["--wallet", "W"])", in + "not one JSON object"},
-      {R"({"wallet": "W"} {})", in + "not one JSON object"},
-      {"", in + "not one JSON object"},
+      {R"({"wallet": "W"} {})", in + "line 1, column 17: not one JSON object"},
+      {"", in + "line 1, column 1: not one JSON object"},
+      {"{\n  \"wallet\": \"W\",\n}", in + "line 3, column 1: not one JSON object"},
+      {"{\n  // the pool\n  \"wallet\": \"W\"\n}", in + "line 2, column 3: not one JSON object"},
+      {"{\"wallet\": \"ü\" \"pool\": \"h:1\"}", in + "line 1, column 16: not one JSON object"},
       {"{\"wallet\": \"" + std::string(65537 - 14, 'W') + "\"}", in + "larger than 64 KiB"},
       {R"({"wallet": "W", "pool": "hostonly"})",
        "--pool needs host:port\n(set by \"pool\" in config file " + path + ")"},
   };
   for (const auto& [text, message] : cases) {
     std::ofstream(path) << text;
-    expect_run({"--config", path, "-u", "W", "--version"}, 1, kBanner, message + "\n");
+    expect_run({"--config", path, "-u", "W", "--version"}, 1, "", message + "\n");
   }
+  std::ofstream(path) << R"({"wallet": "YOUR_TALMIC_ADDRESS"})";
+  expect_run({"--config", path}, 1, kBanner,
+             "the wallet is still the example's YOUR_TALMIC_ADDRESS: edit \"wallet\" in config file " + path +
+                 " and put your Talmic address there\n");
   std::remove(path.c_str());
-  expect_run({"--config", path, "--version"}, 1, kBanner, in + "No such file or directory\n");
+  expect_run({"--config", path, "--version"}, 1, "", in + "No such file or directory\n");
   const std::string fifo = dir + "command_line_config." + std::to_string(getpid()) + ".fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& special : {dir, fifo, std::string("/dev/null")})
-    expect_run({"--config", special, "--version"}, 1, kBanner, "config file " + special + ": not a regular file\n");
+    expect_run({"--config", special, "--version"}, 1, "", "config file " + special + ": not a regular file\n");
   std::remove(fifo.c_str());
 }
 

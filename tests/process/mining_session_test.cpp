@@ -71,7 +71,7 @@ TEST(MiningSession, KeysAndApiShowWhatTheLogShows) {
   ASSERT_TRUE(miner.until_count("keys: h thread rates", 1, 60000, &pool)) << miner.log_text();
   const auto port = static_cast<uint16_t>(number_after(miner.log_text(), "api listening on 0.0.0.0:"));
   // The command line's wallet wins over the file's.
-  EXPECT_EQ(miner.count("pool 127.0.0.1:" + std::to_string(pool.port()) + " · user RFaultTestWallet · 1 threads"), 1u);
+  EXPECT_EQ(miner.count("pool 127.0.0.1:" + std::to_string(pool.port()) + " · user RFaultTestWallet · 1 thread"), 1u);
   // Bound beyond loopback: nothing without the token.
   EXPECT_EQ(http_status(http_exchange(port, "GET /summary HTTP/1.1\r\n\r\n")), 401);
 
