@@ -26,9 +26,10 @@ constexpr const char* kCertificateSha256 =
 TEST(Messages, EveryConnectionFailureSaysWhyAndWhenTheNextTryIs) {
   Pool tls_pool({"--tls-cert", kData + "self_signed_cert.pem", "--tls-key", kData + "self_signed_key.pem"});
   ASSERT_NE(tls_pool.port(), 0) << tls_pool.log_text();
-  LoopbackServer plain;
+  LoopbackServer plain, alerting;  // a plain pool, and a TLS server that answers a line with an alert
   const std::string tls_at = "127.0.0.1:" + std::to_string(tls_pool.port());
   const std::string plain_at = "127.0.0.1:" + std::to_string(plain.port());
+  const std::string alerting_at = "127.0.0.1:" + std::to_string(alerting.port());
   const struct {
     uint16_t port;
     std::string host;
@@ -38,9 +39,9 @@ TEST(Messages, EveryConnectionFailureSaysWhyAndWhenTheNextTryIs) {
       {plain.port(),
        "stratum+ssl://127.0.0.1",
        {"cannot connect to " + plain_at + ": the pool answers without TLS: use stratum+tcp://, retrying in 1 s"}},
-      {plain.port(),
+      {alerting.port(),
        "127.0.0.1",
-       {"connected to " + plain_at, plain_at + " speaks TLS: use stratum+ssl://" + plain_at,
+       {"connected to " + alerting_at, alerting_at + " speaks TLS: use stratum+ssl://" + alerting_at,
         "disconnected, retrying in 1 s"}},
       {tls_pool.port(),
        "127.0.0.1",
@@ -54,10 +55,14 @@ TEST(Messages, EveryConnectionFailureSaysWhyAndWhenTheNextTryIs) {
   };
   for (const auto& c : cases) {
     Miner miner(c.port, {}, c.host);
-    // As a plain pool answers a TLS hello, and as some TLS servers answer a plain line.
-    const bool tls = c.host.starts_with("stratum+ssl");
-    LoopbackPeer peer = c.port == plain.port() ? plain.accept(20000) : LoopbackPeer();
-    peer.send(tls ? "{\"id\":null,\"result\":null,\"error\":\"bad request\"}\n" : std::string("\x15\x03\x01\x00\x02\x02\x46", 7));
+    LoopbackPeer peer;
+    if (c.port == plain.port()) {
+      peer = plain.accept(20000);
+      peer.send("{\"id\":null,\"result\":null,\"error\":\"bad request\"}\n");
+    } else if (c.port == alerting.port()) {
+      peer = alerting.accept(20000);
+      peer.send(std::string("\x15\x03\x01\x00\x02\x02\x46", 7));  // alert: protocol version
+    }
     EXPECT_TRUE(miner.until_count(c.lines.back(), 1, 20000, &tls_pool)) << miner.log_text();
     const std::vector<std::string>& log = miner.log();
     EXPECT_EQ(std::vector<std::string>(log.end() - static_cast<long>(c.lines.size()), log.end()), c.lines);
