@@ -60,9 +60,9 @@ std::vector<PoolAddress> all_pools(const Options& opts) {
 
 // How the process reacts to signals from here on. A closed terminal or a
 // supervisor's reload signal stops as cleanly as SIGTERM; SIGUSR1 (log rotation)
-// reopens the log file; the terminal never
-// stops the miner: in the background, reading it fails instead (the keyboard
-// waits for the front) and writing to it goes on, also with `stty tostop`.
+// has the next tick reopen the log file; the terminal never stops the miner: in
+// the background, reading it fails instead (the keyboard waits for the front) and
+// writing to it goes on, also with `stty tostop`.
 void install_signal_handlers() {
   signal(SIGINT, on_signal);
   signal(SIGTERM, on_signal);

@@ -85,7 +85,10 @@ class LogFile {
   // what opens is kept only when it is a regular file.
   std::string open_path() {
     const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640);
-    if (fd < 0) return errno == ELOOP ? "it is a symbolic link" : strerror(errno);
+    if (fd < 0 && errno == ELOOP) return "it is a symbolic link";
+    // A FIFO without a reader, a socket and a directory refuse a non-blocking writer.
+    if (fd < 0 && (errno == ENXIO || errno == EISDIR)) return "it is not a regular file";
+    if (fd < 0) return strerror(errno);
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       close(fd);

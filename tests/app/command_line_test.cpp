@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -134,41 +134,39 @@ TEST(CommandLine, BadArgumentsAreNamedWithTheirValue) {
   for (const auto& c : cases) expect_run(c.args, 1, kBanner, c.message);
 }
 
-// Values used as given, with a warning each; a kernel is checked once the engine
-// knows the processor, after them, and shown escaped.
-TEST(CommandLine, DoubtfulValuesAreUsedWithAWarning) {
+// Doubtful values get a warning each; a log file that is a link or no regular file
+// ends the start (and every row); a kernel is checked later, and shown escaped.
+TEST(CommandLine, StartWarnsAboutDoubtfulValuesAndRefusesUnsafeLogFiles) {
+  const testing_support::TempDir dir;
+  const std::string link = dir.path + "/link.log", fifo = dir.path + "/fifo.log", conf = dir.path + "/t.json";
+  std::ofstream(dir.path + "/victim") << "precious";
+  ASSERT_EQ(symlink((dir.path + "/victim").c_str(), link.c_str()) | mkfifo(fifo.c_str(), 0600), 0);
+  const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
   const std::string good = "RLYVTgG9yMNJiTWyYii5eHLSZxxjESoWj9", bad_sum = "RLYVTgG9yMNJiTWyYii5eHLSZxxjESoWj2";
-  const std::string cpus = std::to_string(std::max(1u, std::thread::hardware_concurrency()));
-  const std::string more = std::to_string(std::max(1u, std::thread::hardware_concurrency()) + 1);
   const std::string not_address = " is not a Talmic address (34 Base58 characters with a valid checksum)\n";
-  const std::string path = testing::TempDir() + "command_line_threads.json";
-  std::ofstream(path) << "{\"threads\": " << more << "}";
-  const struct {
-    std::vector<std::string> args;
-    std::string warnings;
-  } cases[] = {
-      {{"-u", good + ".rigA", "-t", "1"}, ""},
-      {{"-u", "R bad wallet"}, "warning: --wallet R bad wallet" + not_address},
-      {{"-u", bad_sum}, "warning: --wallet " + bad_sum + not_address},
-      {{"-u", good + ".rigA", "-w", "rig7", "-t", "1x"},
+  const std::string too_many = "warning: --threads " + std::to_string(cpus + 1) + " is more than the " +
+                               std::to_string(cpus) + " logical CPUs: the threads take turns";
+  const std::string refused = "cannot open the log file ", not_regular = ": it is not a regular file\n";
+  std::ofstream(conf) << "{\"threads\": " << cpus + 1 << ", \"log-file\": \"/dev/null\"}";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"-u", good + ".rigA", "-t", "1", "--log-file", link}, refused + link + ": it is a symbolic link\n"},
+      {{"-u", "R bad wallet", "--log-file", fifo}, "warning: --wallet R bad wallet" + not_address + refused + fifo +
+                                                       not_regular},
+      {{"-u", bad_sum, "--log-file", dir.path},
+       "warning: --wallet " + bad_sum + not_address + refused + dir.path + not_regular},
+      {{"-u", good + ".rigA", "-w", "rig7", "-t", "1x", "--log-file", dir.path + "/no/x.log"},
        "warning: -t 1x is read as 1\nwarning: --rig-id rig7 is ignored: the wallet " + good +
-           ".rigA already names its worker\n"},
-      {{"-u", good, "-t", more},
-       "warning: --threads " + more + " is more than the " + cpus + " logical CPUs: the threads take turns\n"},
-      {{"--config", path, "-u", good},
-       "warning: --threads " + more + " is more than the " + cpus + " logical CPUs: the threads take turns (set by " +
-           "\"threads\" in config file " + path + ")\n"},
+           ".rigA already names its worker\n" + refused + dir.path + "/no/x.log: No such file or directory\n"},
+      {{"-u", good, "-t", std::to_string(cpus + 1), "--log-file", "/dev/null"},
+       too_many + "\n" + refused + "/dev/null" + not_regular},
+      {{"--config", conf, "-u", good}, too_many + " (set by \"threads\" in config file " + conf + ")\n" + refused +
+                                           "/dev/null" + not_regular},
   };
-  for (const auto& c : cases) {
-    std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"--no-color", "--kernel", "avx\xc2\x9b" "3"});
-    const Result r = miner(args);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, kBanner);
-    EXPECT_EQ(r.err.substr(0, r.err.find("no kernel")), c.warnings);
-    EXPECT_NE(r.err.find("no kernel named 'avx\\xC2\\x9B3'; the kernels are "), std::string::npos) << r.err;
-  }
-  std::remove(path.c_str());
+  for (const auto& [args, err] : cases) expect_run(args, 1, kBanner, err);
+  EXPECT_EQ(testing_support::read_file(dir.path + "/victim"), "precious");
+  const Result r = miner({"-u", good, "--kernel", "avx\xc2\x9b" "3"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_TRUE(r.err.starts_with("no kernel named 'avx\\xC2\\x9B3'; the kernels are ")) << r.err;
 }
 
 // "--version" last: a file wrongly accepted ends the run at once instead of mining.

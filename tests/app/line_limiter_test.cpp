@@ -59,10 +59,7 @@ TEST(LineLimiter, FoldsRepeatsAndKeepsToABudgetOfTwentyThenTwoASecond) {
     const auto t0 = tlm::LineLimiter::Clock::time_point{} + std::chrono::hours(1);
     for (const Line& l : c.in) {
       const auto at = t0 + std::chrono::milliseconds(l.at_ms);
-      if (l.text == "<tick>")
-        limiter.tick(at);
-      else
-        limiter.log("", l.text, l.fold, at);
+      l.text == "<tick>" ? limiter.tick(at) : limiter.log("", l.text, l.fold, at);
     }
     EXPECT_EQ(shown, c.out) << c.name;
   }
