@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   const int count = static_cast<int>(args.size());
 
   prescan_color(count, expanded.data());
-  print_banner(kProductName, kProductSubtitle, kVersion, g_color);
+  if (!asks_version(argc, argv)) print_banner(kProductName, kProductSubtitle, kVersion, g_color);
   if (!config_read) {
     print_error("%s", config_error.c_str());
     return 1;

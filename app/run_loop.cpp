@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iterator>
 
+#include "app/console/line_limiter.h"
 #include "app/console/log.h"
 #include "app/console/product.h"
 #include "app/threads.h"
@@ -19,8 +20,12 @@ namespace tlm {
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_reopen_log{false};
 
 void on_signal(int) { g_stop.exchange(true); }
+void on_reopen_signal(int) { g_reopen_log.exchange(true); }
+
+std::string threads_text(int n) { return std::to_string(n) + (n == 1 ? " thread" : " threads"); }
 
 // A stop signal ends the sleep at once; any other keeps it going.
 void sleep_one_second() {
@@ -54,13 +59,15 @@ std::vector<PoolAddress> all_pools(const Options& opts) {
 }
 
 // How the process reacts to signals from here on. A closed terminal or a
-// supervisor's reload signal stops as cleanly as SIGTERM; the terminal never
-// stops the miner: in the background, reading it fails instead (the keyboard
-// waits for the front) and writing to it goes on, also with `stty tostop`.
+// supervisor's reload signal stops as cleanly as SIGTERM; SIGUSR1 (log rotation)
+// has the next tick reopen the log file; the terminal never stops the miner: in
+// the background, reading it fails instead (the keyboard waits for the front) and
+// writing to it goes on, also with `stty tostop`.
 void install_signal_handlers() {
   signal(SIGINT, on_signal);
   signal(SIGTERM, on_signal);
   signal(SIGHUP, on_signal);
+  signal(SIGUSR1, on_reopen_signal);
   signal(SIGPIPE, SIG_IGN);
   signal(SIGTTIN, SIG_IGN);
   signal(SIGTTOU, SIG_IGN);
@@ -109,7 +116,14 @@ bool RunLoop::start() {
   tlm_engine_global_init();
   if (!opts_.kernel.empty()) {
     if (const char* refusal = tlm_engine_use(opts_.kernel.c_str())) {
-      log_line(kBad, "%s", refusal);
+      print_error("%s", refusal);
+      return false;
+    }
+  }
+  if (!opts_.log_file.empty()) {
+    const std::string error = open_log_file(opts_.log_file);
+    if (!error.empty()) {
+      print_error("cannot open the log file %s: %s", opts_.log_file.c_str(), error.c_str());
       return false;
     }
   }
@@ -123,11 +137,11 @@ bool RunLoop::start() {
   // process there.
   start_without_stop_signals(start_log_writer);
   install_signal_handlers();
-  log_line(kStrong, "pool %s:%u · user %s · %d threads · 1%% dev fee", opts_.pool.host.c_str(),
-           static_cast<unsigned>(opts_.pool.port), user_.c_str(), opts_.threads);
+  log_line(kStrong, "pool %s · user %s · %s · 1%% dev fee", host_port(opts_.pool.host, opts_.pool.port).c_str(),
+           user_.c_str(), threads_text(opts_.threads).c_str());
   const std::string lanes = opts_.lanes > 0 ? std::to_string(opts_.lanes) : "auto";
-  log_line(kMuted, "cpu %s · kernel %s · %s lanes · %d threads", tlm_engine_processor(), tlm_engine_choice(),
-           lanes.c_str(), opts_.threads);
+  log_line(kMuted, "cpu %s · kernel %s · %s lanes · %s", tlm_engine_processor(), tlm_engine_choice(), lanes.c_str(),
+           threads_text(opts_.threads).c_str());
   if (opts_.tls_insecure && !opts_.tls_fingerprint) {
     log_line(kBad, "--tls-insecure: TLS pools are not checked, anyone on the way can pose as the pool");
   }
@@ -163,11 +177,16 @@ bool RunLoop::start() {
   bool started = false;
   start_without_stop_signals([&] { started = miner_.start(opts_.threads, opts_.lanes); });
   if (!started) {
-    log_line(kBad, "cannot start %d mining threads: the system refused one, stopping", opts_.threads);
+    log_line(kBad, "cannot start %s: the system refused one, stopping", threads_text(opts_.threads).c_str());
     return false;
   }
   start_without_stop_signals([&] { stratum_.start(config_for(0)); });
-  start_without_stop_signals([&] { monitoring_->start_keyboard([this](bool paused) { miner_.pause(paused); }); });
+  start_without_stop_signals([&] {
+    monitoring_->start_keyboard([this](bool paused) {
+      paused_.store(paused);
+      miner_.pause(paused);
+    });
+  });
   return true;
 }
 
@@ -187,6 +206,13 @@ double RunLoop::uptime() const {
 }
 
 void RunLoop::tick(double uptime) {
+  if (paused_.load()) paused_seconds_ += uptime - last_tick_;
+  last_tick_ = uptime;
+  if (g_reopen_log.exchange(false)) {
+    const std::string error = reopen_log_file();
+    if (!error.empty()) log_line(kBad, "cannot reopen the log file %s: %s", opts_.log_file.c_str(), error.c_str());
+  }
+  pool_lines().tick();
   dev_fee_.step(uptime, stratum_.connected.load());
   pool_switch_.step();
   const ShareCounts counts = stratum_.counts();
@@ -229,7 +255,9 @@ void RunLoop::shut_down() {
   stratum_.stop();
   pool_switch_.stop();
   const double seconds = uptime();
-  const double average = seconds > 0 ? static_cast<double>(miner_.hashes()) / seconds : 0.0;
+  // Paused seconds hash nothing: the average is over the time spent mining.
+  const double mining = seconds - paused_seconds_;
+  const double average = mining > 0 ? static_cast<double>(miner_.hashes()) / mining : 0.0;
   log_line(kStrong, "%s", exit_summary(seconds, average, miner_.found(), stratum_.counts()).c_str());
   log_line(kMuted, "stopping");
   // Enough for any reader that is reading; one that is not must not hold the exit.

@@ -65,6 +65,9 @@ class RunLoop {
   std::atomic<double> difficulty_{0};
   std::atomic<int64_t> last_share_time_{0};
   std::chrono::steady_clock::time_point t0_;
+  std::atomic<bool> paused_{false};  // by the keyboard
+  double paused_seconds_ = 0;        // of the uptime, counted by tick()
+  double last_tick_ = 0;
 };
 
 }  // namespace tlm

@@ -1,4 +1,4 @@
-// Threads that never take the stop signals, which belong to the main thread.
+// Threads that never take the signals the main thread acts on.
 #pragma once
 
 #include <pthread.h>
@@ -6,13 +6,15 @@
 
 namespace tlm {
 
-// SIGINT, SIGTERM and SIGHUP.
+// SIGINT, SIGTERM and SIGHUP, which stop the miner, and SIGUSR1, which reopens the
+// log file.
 inline sigset_t stop_signals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGUSR1);
   return set;
 }
 

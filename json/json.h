@@ -31,8 +31,9 @@ class Json {
 
   // Parses `text` as exactly one JSON value, optionally surrounded by white space.
   // Returns false on any syntax error, on nesting deeper than 32 levels, on more
-  // than 4096 values in all and on trailing characters; `out` is then partly filled and must not be used.
-  static bool parse(const std::string& text, Json& out);
+  // than 4096 values in all and on trailing characters; `out` is then partly filled and must not be used,
+  // and `error_at`, when given, gets the offset of the byte where the text stopped making sense.
+  static bool parse(const std::string& text, Json& out, size_t* error_at = nullptr);
 
   // The value of the first member named `key`, or null when this is not an
   // object or has no such member. The pointer lives as long as this value.

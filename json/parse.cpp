@@ -52,6 +52,7 @@ class Parser {
     while (pos < end && (*pos == ' ' || *pos == '\t' || *pos == '\n' || *pos == '\r')) ++pos;
   }
   bool at_end() const { return pos == end; }
+  const char* cursor() const { return pos; }
 
  private:
   bool array(Json& out);
@@ -149,7 +150,10 @@ bool Parser::array(Json& out) {
     if (pos == end) return false;
     char c = *pos++;
     if (c == ']') return true;
-    if (c != ',') return false;
+    if (c != ',') {
+      --pos;  // the error is at the character, not after it
+      return false;
+    }
   }
 }
 
@@ -177,7 +181,10 @@ bool Parser::object(Json& out) {
     if (pos == end) return false;
     char c = *pos++;
     if (c == '}') return true;
-    if (c != ',') return false;
+    if (c != ',') {
+      --pos;  // the error is at the character, not after it
+      return false;
+    }
   }
 }
 
@@ -241,12 +248,14 @@ bool Parser::string(std::string& out) {
 
 }  // namespace
 
-bool Json::parse(const std::string& text, Json& out) {
+bool Json::parse(const std::string& text, Json& out, size_t* error_at) {
   out = Json();
   Parser parser(text.data(), text.data() + text.size());
-  if (!parser.value_inner(out)) return false;
-  parser.skip_space();
-  return parser.at_end();
+  bool ok = parser.value_inner(out);
+  if (ok) parser.skip_space();
+  ok = ok && parser.at_end();
+  if (!ok && error_at != nullptr) *error_at = static_cast<size_t>(parser.cursor() - text.data());
+  return ok;
 }
 
 }  // namespace tlm

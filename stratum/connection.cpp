@@ -34,10 +34,10 @@ void sleep_for(std::chrono::milliseconds d) {
 
 std::string shares(uint64_t n) { return std::to_string(n) + (n == 1 ? " share" : " shares"); }
 
-// "10 min" or "45 s".
+// "10 min" or "45 s" (whole minutes from one minute on).
 std::string duration_text(std::chrono::milliseconds d) {
   const auto s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
-  return s % 60 == 0 ? std::to_string(s / 60) + " min" : std::to_string(s) + " s";
+  return s % 60 == 0 && s > 0 ? std::to_string(s / 60) + " min" : std::to_string(s) + " s";
 }
 
 }  // namespace
@@ -80,11 +80,13 @@ ShareCounts Stratum::counts() const {
 
 void Stratum::run() {
   Backoff backoff;
+  const std::string where = host_port(config_.pool.host, config_.pool.port);
   while (running_) {
-    transport_ = dial();
+    std::string failure;
+    transport_ = dial(failure);
     if (on_dial && running_) on_dial(transport_ != nullptr);
     if (!transport_) {
-      pause(backoff.after_failure());
+      pause(failure, backoff.after_failure());
       continue;
     }
     session_.begin(config_.login);
@@ -92,16 +94,25 @@ void Stratum::run() {
     // Only jobs published from now on carry this connection's nonce prefix.
     queue_.open(session_.next_seq());
     connected = true;
-    report("connected to " + config_.pool.host + ":" + std::to_string(config_.pool.port));
+    heard_ = speaks_tls_ = false;
+    report("connected to " + where);
     report_drops();  // shares of the last connection that came in after it ended
     serve();
     const bool login_given_up = session_.login_given_up();
     disconnect();
     if (!running_) break;
     if (on_ended) on_ended();
-    report("disconnected, retrying");
+    if (speaks_tls_) {
+      report(where + " speaks TLS: use stratum+ssl://" + where);
+      pause("disconnected", backoff.after_failure());
+      continue;
+    }
+    // Many TLS servers close on a plain line without an answer.
+    const std::string ended = !heard_ && !config_.pool.tls ? "disconnected before the pool sent a byte (a TLS port? "
+                                                             "use stratum+ssl://" + where + ")"
+                                                           : "disconnected";
     // After a refused login the same login would meet the same answer: back off.
-    pause(login_given_up ? backoff.after_failure() : backoff.after_connection());
+    pause(ended, login_given_up ? backoff.after_failure() : backoff.after_connection());
   }
 }
 
@@ -142,6 +153,13 @@ ssize_t Stratum::receive(std::string& recv_buf) {
     if (got < 0) return -1;
     if (got == 0) break;
     total += got;
+    // A TLS server answers a plain line with an alert or handshake record
+    // (type 0x15 or 0x16, version 3.x), never with a line of text.
+    if (!heard_ && got >= 2 && (chunk[0] == 0x15 || chunk[0] == 0x16) && chunk[1] == 0x03 && !config_.pool.tls) {
+      speaks_tls_ = true;
+      return -1;
+    }
+    heard_ = true;
     recv_buf.append(chunk, static_cast<size_t>(got));
     const auto now = Clock::now();
     size_t begin = 0;
@@ -194,7 +212,9 @@ void Stratum::disconnect() {
   if (on_lost) on_lost();
 }
 
-void Stratum::pause(std::chrono::seconds d) {
+void Stratum::pause(const std::string& why, std::chrono::seconds d) {
+  if (!running_) return;
+  if (!why.empty()) report(why + ", retrying in " + duration_text(d));
   for (long long i = 0; i < d.count() * kTicksPerSecond && running_; ++i) sleep_for(timing_.tick);
 }
 

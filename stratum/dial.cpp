@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -33,6 +34,7 @@ struct Lookup {
   std::condition_variable done_cv;
   bool done = false;
   addrinfo* list = nullptr;
+  int error = 0;  // getaddrinfo's, when the list is null
   ~Lookup() {
     if (list != nullptr) freeaddrinfo(list);
   }
@@ -56,10 +58,12 @@ std::shared_ptr<Lookup> resolve(const std::string& host, const std::string& port
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
-    if (getaddrinfo(key.first.c_str(), key.second.c_str(), &hints, &list) != 0) list = nullptr;
+    const int error = getaddrinfo(key.first.c_str(), key.second.c_str(), &hints, &list);
+    if (error != 0) list = nullptr;
     {
       std::lock_guard<std::mutex> done_lock(lookup->mutex);
       lookup->list = list;
+      lookup->error = error;
       lookup->done = true;
       lookup->done_cv.notify_all();
     }
@@ -69,36 +73,45 @@ std::shared_ptr<Lookup> resolve(const std::string& host, const std::string& port
   return lookup;
 }
 
+// A system message as the middle of a sentence: "Connection refused" becomes
+// "connection refused".
+std::string lower_first(const char* text) {
+  std::string s = text;
+  if (!s.empty() && s[0] >= 'A' && s[0] <= 'Z') s[0] = static_cast<char>(s[0] - 'A' + 'a');
+  return s;
+}
+
+// Closes `s` and returns -1 with `error` set to `code`.
+int fail(int s, int code, int& error) {
+  close(s);
+  error = code;
+  return -1;
+}
+
 // Connects a non-blocking socket and waits for the handshake in ticks. Returns
-// the socket, or -1 when it fails, times out or is told to stop.
-int connect_one(const addrinfo* ai, const std::atomic<bool>& keep_going, std::chrono::milliseconds timeout) {
+// the socket, or -1 with the errno value in `error` when it fails, times out or
+// is told to stop.
+int connect_one(const addrinfo* ai, const std::atomic<bool>& keep_going, std::chrono::milliseconds timeout,
+                int& error) {
   int s = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-  if (s < 0) return -1;
+  if (s < 0) {
+    error = errno;
+    return -1;
+  }
   if (connect(s, ai->ai_addr, ai->ai_addrlen) != 0) {
-    if (errno != EINPROGRESS) {
-      close(s);
-      return -1;
-    }
+    if (errno != EINPROGRESS) return fail(s, errno, error);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      if (!keep_going || std::chrono::steady_clock::now() >= deadline) {
-        close(s);
-        return -1;
-      }
+      if (!keep_going || std::chrono::steady_clock::now() >= deadline) return fail(s, ETIMEDOUT, error);
       pollfd p{s, POLLOUT, 0};
       int ready = poll(&p, 1, static_cast<int>(kTick.count()));
       if (ready > 0) break;
-      if (ready < 0 && errno != EINTR) {
-        close(s);
-        return -1;
-      }
+      if (ready < 0 && errno != EINTR) return fail(s, errno, error);
     }
-    int error = 0;
-    socklen_t len = sizeof error;
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
-      close(s);
-      return -1;
-    }
+    int so_error = 0;
+    socklen_t len = sizeof so_error;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) return fail(s, errno, error);
+    if (so_error != 0) return fail(s, so_error, error);
   }
   fcntl(s, F_SETFL, fcntl(s, F_GETFL) & ~O_NONBLOCK);
   return s;
@@ -107,7 +120,7 @@ int connect_one(const addrinfo* ai, const std::atomic<bool>& keep_going, std::ch
 }  // namespace
 
 DialResult dial_tcp(const std::string& host, uint16_t port, const std::atomic<bool>& keep_going,
-                    std::chrono::milliseconds timeout, int& fd) {
+                    std::chrono::milliseconds timeout, int& fd, std::string* reason) {
   std::shared_ptr<Lookup> lookup = resolve(host, std::to_string(port));
   std::unique_lock<std::mutex> lock(lookup->mutex);
   while (!lookup->done) {
@@ -115,9 +128,13 @@ DialResult dial_tcp(const std::string& host, uint16_t port, const std::atomic<bo
     lookup->done_cv.wait_for(lock, kTick);
   }
   lock.unlock();
-  if (lookup->list == nullptr) return DialResult::kCannotResolve;
+  if (lookup->list == nullptr) {
+    if (reason != nullptr) *reason = lower_first(gai_strerror(lookup->error));
+    return DialResult::kCannotResolve;
+  }
+  int error = 0;
   for (const addrinfo* ai = lookup->list; ai != nullptr; ai = ai->ai_next) {
-    int s = connect_one(ai, keep_going, timeout);
+    int s = connect_one(ai, keep_going, timeout, error);
     if (!keep_going) {
       if (s >= 0) close(s);
       return DialResult::kStopped;
@@ -132,24 +149,28 @@ DialResult dial_tcp(const std::string& host, uint16_t port, const std::atomic<bo
     fd = s;
     return DialResult::kConnected;
   }
+  if (reason != nullptr) {
+    *reason = error == ETIMEDOUT ? "no answer within " + std::to_string(timeout.count() / 1000) + " s"
+                                 : lower_first(strerror(error));
+  }
   return DialResult::kCannotConnect;
 }
 
-std::unique_ptr<Transport> Stratum::dial() {
+std::unique_ptr<Transport> Stratum::dial(std::string& failure) {
   const PoolAddress& pool = config_.pool;
-  const std::string where = pool.host + ":" + std::to_string(pool.port);
+  const std::string where = host_port(pool.host, pool.port);
   int s = -1;
-  switch (dial_tcp(pool.host, pool.port, running_, timing_.send_timeout, s)) {
+  std::string reason;
+  switch (dial_tcp(pool.host, pool.port, running_, timing_.send_timeout, s, &reason)) {
     case DialResult::kConnected: break;
-    case DialResult::kCannotResolve: report("cannot resolve " + pool.host); return nullptr;
-    case DialResult::kCannotConnect: report("cannot connect to " + where); return nullptr;
+    case DialResult::kCannotResolve: failure = "cannot resolve " + pool.host + ": " + reason; return nullptr;
+    case DialResult::kCannotConnect: failure = "cannot connect to " + where + ": " + reason; return nullptr;
     case DialResult::kStopped: return nullptr;
   }
   if (!pool.tls) return std::make_unique<TcpTransport>(s);
-  std::string error;
   std::unique_ptr<Transport> stream =
-      tls_connect(s, pool.host, config_.tls_settings, running_, error, timing_.send_timeout);
-  if (!stream && running_) report("cannot connect to " + where + ": " + error);
+      tls_connect(s, pool.host, config_.tls_settings, running_, reason, timing_.send_timeout);
+  if (!stream && running_) failure = "cannot connect to " + where + ": " + reason;
   return stream;
 }
 

@@ -73,8 +73,9 @@ class Stratum : public ShareSink {
   std::atomic<bool> connected{false};
 
  private:
-  // Connects, over TLS when configured: the stream, or null after saying why.
-  std::unique_ptr<Transport> dial();
+  // Connects, over TLS when configured: the stream, or null with why in `failure`
+  // (empty when told to stop).
+  std::unique_ptr<Transport> dial(std::string& failure);
   void run();
   // Serves one connection until it ends or the client stops.
   void serve();
@@ -90,8 +91,9 @@ class Stratum : public ShareSink {
   // socket takes them without waiting; false when the stream ended.
   bool flush();
   void report_drops();
-  // Waits `d` in ticks, returning early once running is false.
-  void pause(std::chrono::seconds d);
+  // Says `why` and when the next try comes, then waits `d` in ticks, returning
+  // early once running is false.
+  void pause(const std::string& why, std::chrono::seconds d);
   void report(const std::string& text);  // on_message, when set
 
   const Timing timing_;
@@ -100,6 +102,8 @@ class Stratum : public ShareSink {
   std::atomic<bool> running_{false};
   std::unique_ptr<Transport> transport_;
   std::string out_;          // output not yet written
+  bool heard_ = false;       // whether this connection has received a byte yet
+  bool speaks_tls_ = false;  // its first bytes were a TLS record: a TLS port
   uint64_t out_share_ = 0;   // id of the share whose line is in out_, 0: none
   Session session_;
   ShareQueue queue_;

@@ -43,11 +43,30 @@ SSL* client_session(const std::string& host, const TlsSettings& settings) {
   return ssl;
 }
 
+// What a pool without TLS makes of a ClientHello: it answers with text, which no
+// TLS record starts with, or closes.
+constexpr const char* kPlainPool = "the pool answers without TLS: use stratum+tcp://";
+
+// The refusal of a certificate, with the fingerprint that would pin the one shown.
+std::string untrusted(SSL* ssl, long verify) {
+  std::string text = std::string("certificate not trusted: ") + X509_verify_cert_error_string(verify);
+  STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl);
+  if (chain != nullptr && sk_X509_num(chain) > 0)
+    text += "; to trust this one, pin it with --tls-fingerprint " +
+            fingerprint_text(certificate_fingerprint(sk_X509_value(chain, 0)));
+  return text;
+}
+
 std::string handshake_failure(SSL* ssl, int ssl_error) {
   const long verify = SSL_get_verify_result(ssl);
-  if (verify != X509_V_OK) return std::string("certificate not trusted: ") + X509_verify_cert_error_string(verify);
+  if (verify != X509_V_OK) return untrusted(ssl, verify);
   const unsigned long code = ERR_peek_last_error();
   if (ssl_error == SSL_ERROR_SSL && code != 0) {
+    switch (ERR_GET_REASON(code)) {
+      case SSL_R_WRONG_VERSION_NUMBER:
+      case SSL_R_PACKET_LENGTH_TOO_LONG:
+      case SSL_R_UNKNOWN_PROTOCOL: return kPlainPool;
+    }
     const char* reason = ERR_reason_error_string(code);
     return std::string("TLS handshake failed: ") + (reason != nullptr ? reason : "unknown error");
   }
@@ -140,7 +159,8 @@ std::unique_ptr<Transport> tls_connect(int fd, const std::string& host, const Tl
     }
     const auto left = deadline - std::chrono::steady_clock::now();
     if (left <= std::chrono::milliseconds(0)) {
-      error = "TLS handshake timed out";
+      error = "no TLS handshake within " + std::to_string(timeout.count() / 1000) +
+              " s: if the pool does not speak TLS, use stratum+tcp://";
       return nullptr;
     }
     if (!running) {

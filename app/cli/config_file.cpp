@@ -74,12 +74,33 @@ bool add_member(const std::string& key, ConfigValue kind, const Json& value, Con
   return false;
 }
 
+// "line L, column C" of the byte at `offset`, both from 1; the column counts
+// characters (UTF-8 sequences), as an editor does.
+std::string position(const std::string& text, size_t offset) {
+  size_t line = 1, column = 1;
+  for (size_t i = 0; i < offset && i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\n') {
+      ++line;
+      column = 1;
+    } else if ((c & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
 }  // namespace
 
 bool config_to_args(const std::string& text, ConfigArgs& out, std::string& error) {
   out = ConfigArgs{};
   Json doc;
-  if (!Json::parse(text, doc) || doc.type != Json::Object) {
+  size_t error_at = 0;
+  if (!Json::parse(text, doc, &error_at)) {
+    error = position(text, error_at) + ": not one JSON object";
+    return false;
+  }
+  if (doc.type != Json::Object) {
     error = "not one JSON object";
     return false;
   }

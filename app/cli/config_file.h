@@ -17,8 +17,9 @@ struct ConfigArgs {
 // Turns the text of a config file into arguments. Strings become "--key value",
 // true becomes "--key" (false: nothing), a whole number "--key N", an array of
 // strings one "--key value" per element. Members whose key starts with "//" are
-// comments. On an unknown key, a key given twice or a value of the wrong type,
-// returns false with `error` naming the key and what it expected.
+// comments. A syntax error gives "line L, column C: not one JSON object". On an
+// unknown key, a key given twice or a value of the wrong type, returns false with
+// `error` naming the key and what it expected.
 bool config_to_args(const std::string& text, ConfigArgs& out, std::string& error);
 
 // Reads the file at `path` and converts it as above. Every error message names

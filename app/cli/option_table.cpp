@@ -74,6 +74,10 @@ bool read_pool(const char* option, const std::string& value, PoolAddress& pool) 
     pool.tls = scheme != "stratum+tcp";
     rest.erase(0, scheme_end + 3);
   }
+  if (value.find(',') != std::string::npos) {
+    print_error("%s %s: one pool each time: repeat %s", option, value.c_str(), option);
+    return false;
+  }
   std::string host;
   const size_t colon = split_host_port(rest, host);
   if (colon == std::string::npos) {
@@ -182,8 +186,9 @@ Next set_lanes(const char* option, const char* value, Options& opts) {
 }
 
 
-Next set_no_color(const char*, const char*, Options&) {
-  g_color = false;
+template <bool on>
+Next set_color(const char*, const char*, Options&) {
+  g_color = on;
   return Next::kGoOn;
 }
 
@@ -209,7 +214,7 @@ Next set_api(const char* option, const char* value, Options& opts) {
 
 
 Next print_version(const char*, const char*, Options&) {
-  printf("%s %s\n", kProductName, kVersion);
+  printf("%s %s\n", kProgramName, kVersion);
   return Next::kExitOk;
 }
 
@@ -253,7 +258,10 @@ std::vector<OptionSpec> make_table() {
            " (default auto: the fastest, measured at start)",
        C::kWholeNumberOrText, set_lanes},
       {"stats-file", 0, "f", "write JSON stats every 10 s", C::kText, set_text<&Options::stats_file>},
-      {"no-color", 0, nullptr, "plain output", C::kSwitch, set_no_color},
+      {"log-file", 0, "f", "append the log to f too, without colour; SIGUSR1 reopens it", C::kText,
+       set_text<&Options::log_file>},
+      {"color", 0, nullptr, "colour even when the output is not a terminal", C::kSwitch, set_color<true>},
+      {"no-color", 0, nullptr, "plain output (also with NO_COLOR set)", C::kSwitch, set_color<false>},
       {"kernel", 0, "name", "force a hash kernel: avx512, avx2, avx, sse4.1, neon or portable", C::kText,
        set_text<&Options::kernel>},
       {"config", 0, "file", "read options from a JSON file (the command line wins)", C::kNone, read_config},

@@ -1,6 +1,7 @@
 #include "app/cli/options.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "app/cli/option_table.h"
+#include "app/cli/wallet.h"
 #include "app/console/log.h"
 #include "app/console/printable.h"
 #include "stratum/failover.h"
@@ -27,6 +29,39 @@ std::string usage_line(const OptionSpec& o) {
   if (o.value_name != nullptr) left += std::string(" <") + o.value_name + ">";
   if (left.size() + 2 <= kHelpColumn) return left + std::string(kHelpColumn - left.size(), ' ') + o.help + "\n";
   return left + "\n" + std::string(kHelpColumn, ' ') + o.help + "\n";
+}
+
+// Where the argument at `index` came from, as "(set by ...)" after a space, or
+// nothing for the command line.
+std::string origin_note(const std::vector<std::string>& origins, int index) {
+  if (index < 0 || static_cast<size_t>(index) >= origins.size() || origins[index].empty()) return "";
+  return " (set by " + origins[index] + ")";
+}
+
+// The example config's placeholder is no wallet: the user has not edited the file.
+bool check_placeholder(const Options& opts, const std::vector<std::string>& origins, int index) {
+  if (opts.wallet.substr(0, opts.wallet.find('.')) != kWalletPlaceholder) return true;
+  if (index >= 0 && static_cast<size_t>(index) < origins.size() && !origins[index].empty())
+    print_error("the wallet is still the example's %s: edit %s and put your Talmic address there",
+                kWalletPlaceholder, origins[index].c_str());
+  else
+    print_error("--wallet %s is the example's placeholder: give your Talmic address", kWalletPlaceholder);
+  return false;
+}
+
+// Values used as given that are probably not what the user meant. A wallet that
+// is no Talmic address may still be a pool's account name.
+void warn_about(const Options& opts, const std::vector<std::string>& origins, int wallet_at, int threads_at) {
+  if (!is_talmic_address(opts.wallet.substr(0, opts.wallet.find('.'))))
+    print_error("warning: --wallet %s is not a Talmic address (34 Base58 characters with a valid checksum)%s",
+                opts.wallet.c_str(), origin_note(origins, wallet_at).c_str());
+  if (!opts.rig_id.empty() && opts.wallet.find('.') != std::string::npos)
+    print_error("warning: --rig-id %s is ignored: the wallet %s already names its worker", opts.rig_id.c_str(),
+                opts.wallet.c_str());
+  const long long cpus = std::max(1u, std::thread::hardware_concurrency());
+  if (opts.threads > cpus)
+    print_error("warning: --threads %d is more than the %lld logical CPUs: the threads take turns%s", opts.threads,
+                cpus, origin_note(origins, threads_at).c_str());
 }
 
 // Texts that go into the pool's JSON lines and onto the terminal: valid UTF-8
@@ -52,12 +87,27 @@ std::string usage_text() {
 
 void prescan_color(int argc, const char* const* argv) {
   const char* no_color = getenv("NO_COLOR");
-  if (no_color != nullptr && no_color[0] != '\0') g_color = false;
-  for (int i = 1; i < argc; ++i)
+  const char* term = getenv("TERM");
+  g_color = (no_color == nullptr || no_color[0] == '\0') && (term == nullptr || strcmp(term, "dumb") != 0) &&
+            isatty(1) == 1;
+  for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--no-color") == 0) g_color = false;
+    if (strcmp(argv[i], "--color") == 0) g_color = true;
+  }
+}
+
+bool asks_version(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const OptionSpec* option = find_option(argv[i]);
+    if (option == nullptr || strcmp(option->name, "help") == 0) return false;
+    if (strcmp(option->name, "version") == 0) return true;
+    if (option->value_name != nullptr) ++i;
+  }
+  return false;
 }
 
 ParseResult parse(int argc, const char* const* argv, Options& opts, const std::vector<std::string>& origins) {
+  int wallet_at = -1, threads_at = -1;  // where the value in use was given
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const OptionSpec* option = find_option(arg);
@@ -73,6 +123,8 @@ ParseResult parse(int argc, const char* const* argv, Options& opts, const std::v
       }
       value = argv[++i];
     }
+    if (strcmp(option->name, "wallet") == 0) wallet_at = i;
+    if (strcmp(option->name, "threads") == 0) threads_at = i;
     switch (option->apply(arg, value, opts)) {
       case Next::kGoOn: break;
       case Next::kExitOk: return ParseResult::kExitOk;
@@ -88,12 +140,21 @@ ParseResult parse(int argc, const char* const* argv, Options& opts, const std::v
     return ParseResult::kExitError;
   }
   if (!check_text("--wallet", opts.wallet) || !check_text("--rig-id", opts.rig_id) ||
-      !check_text("--password", opts.password) || !check_text("--api-token", opts.api_token))
+      !check_text("--password", opts.password) || !check_text("--api-token", opts.api_token) ||
+      !check_placeholder(opts, origins, wallet_at))
     return ParseResult::kExitError;
+  const bool any_tls = opts.pool.tls || std::any_of(opts.backup_pools.begin(), opts.backup_pools.end(),
+                                                    [](const PoolAddress& p) { return p.tls; });
+  if (!any_tls && (opts.tls_fingerprint || opts.tls_insecure)) {
+    print_error("%s needs a TLS pool (stratum+ssl://HOST:PORT)",
+                opts.tls_fingerprint ? "--tls-fingerprint" : "--tls-insecure");
+    return ParseResult::kExitError;
+  }
   if (!opts.api_host.empty() && opts.api_token.empty() && !is_loopback_host(opts.api_host)) {
     print_error("--api %s listens beyond this machine: give --api-token too", opts.api_host.c_str());
     return ParseResult::kExitError;
   }
+  warn_about(opts, origins, wallet_at, threads_at);
   return ParseResult::kRun;
 }
 

@@ -26,6 +26,7 @@ struct Options {
   int32_t threads = 0;  // 0: all logical CPUs
   int32_t lanes = 0;  // 0: auto, the fastest measured at start
   std::string stats_file;
+  std::string log_file;  // empty: log lines go to standard output alone
   std::string kernel;  // a hash kernel to use instead of the widest this machine runs
   std::optional<Fingerprint> tls_fingerprint;  // the only certificate TLS pools may show
   bool tls_insecure = false;                    // accept any certificate
@@ -45,16 +46,24 @@ struct Options {
 // What the entry point does after parse().
 enum class ParseResult { kRun, kExitOk, kExitError };
 
-// Clears g_color when NO_COLOR is set to a non-empty value or any argument is
-// exactly "--no-color", even the value of another option. Runs before the banner.
+// Sets g_color before the banner: from the last argument that is exactly "--color"
+// or "--no-color" (even the value of another option), else off when NO_COLOR is
+// set to a non-empty value, TERM is "dumb" or standard output is no terminal.
 void prescan_color(int argc, const char* const* argv);
+
+// True when the parser will reach --version before -h, --help or an unknown
+// option: the one-line answer then comes without the banner.
+bool asks_version(int argc, const char* const* argv);
 
 // Fills `opts` from the arguments, as the option table says. Usage errors are
 // printed (what is wrong to standard error, and the usage text to standard output
 // when a required option is missing) and give kExitError; -h/--help prints the
 // usage text and --version the product name and version, and both give kExitOk.
 // A value read leniently (a thread or lane count that is not a number or out of
-// range) gets a warning on standard error naming the option and the value.
+// range) gets a warning on standard error naming the option and the value, and
+// so do more threads than logical CPUs, a wallet that is no Talmic address and a
+// rig id the wallet's own overrides. The example config's placeholder wallet and
+// a TLS option without a TLS pool are refused.
 // `origins`, when given, says for each argument where it came from (see
 // expand_config); a refused value from a config file is then named by its key.
 ParseResult parse(int argc, const char* const* argv, Options& opts, const std::vector<std::string>& origins = {});

@@ -1,7 +1,5 @@
 #include "app/console/banner.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "app/console/log.h"
@@ -23,11 +21,10 @@ const char* const kArt[6] = {
 }  // namespace
 
 void print_banner(const char* title, const char* subtitle, const char* version, bool color) {
-  const bool use = color && isatty(1);
-  const char* muted = use ? kMuted : "";
-  const char* strong = use ? kStrong : "";
-  const char* accent = use ? kAccent : "";
-  const char* reset = use ? kReset : "";
+  const char* muted = color ? kMuted : "";
+  const char* strong = color ? kStrong : "";
+  const char* accent = color ? kAccent : "";
+  const char* reset = color ? kReset : "";
 
   printf("\n");
   for (int row = 0; row < 6; ++row) {

@@ -3,8 +3,8 @@
 
 namespace tlm {
 
-// Prints the banner to standard output. Colours are used only when `color` is set
-// (see prescan_color) and standard output is a terminal.
+// Prints the banner to standard output, in colour when `color` is set (see
+// prescan_color).
 // Called once, before any other thread exists.
 void print_banner(const char* title, const char* subtitle, const char* version, bool color);
 

@@ -20,12 +20,15 @@ void JobReporter::report(const std::string& job_id, bool clean, double difficult
 }
 
 void report_share_result(const ShareResult& result, const ShareCounts& counts) {
+  // n/m on both lines: the shares accepted of those answered.
+  const auto accepted = static_cast<unsigned long long>(counts.accepted);
+  const auto answered = static_cast<unsigned long long>(counts.accepted + counts.rejected);
   if (result.accepted) {
-    log_line(kGood, "share accepted · %llu/%llu · %lld ms", static_cast<unsigned long long>(counts.accepted),
-         static_cast<unsigned long long>(counts.accepted + counts.rejected),
-         static_cast<long long>(result.round_trip.count()));
+    log_line(kGood, "share accepted · %llu/%llu · %lld ms", accepted, answered,
+             static_cast<long long>(result.round_trip.count()));
   } else {
-    log_line(kBad, "share rejected%s%s", result.reason.empty() ? "" : ": ", printable(result.reason).c_str());
+    log_line(kBad, "share rejected · %llu/%llu%s%s", accepted, answered, result.reason.empty() ? "" : ": ",
+             printable(result.reason).c_str());
   }
 }
 

@@ -38,4 +38,8 @@ std::string fmt_uptime(double seconds) {
   return buf;
 }
 
+std::string fmt_window_rate(double hashes_per_second, double uptime, double window) {
+  return uptime >= window ? fmt_rate(hashes_per_second) : "n/a";
+}
+
 }  // namespace tlm

@@ -8,7 +8,7 @@ namespace tlm {
 
 void LineLimiter::show_counts() {
   if (repeated_ > 0) {
-    show_(last_color_, last_ + " (repeated " + std::to_string(repeated_) + " times)");
+    show_(last_color_, last_ + " (repeated " + std::to_string(repeated_) + (repeated_ == 1 ? " time)" : " times)"));
     repeated_ = 0;
   }
   if (over_budget_ > 0) {
@@ -17,19 +17,33 @@ void LineLimiter::show_counts() {
   }
 }
 
-void LineLimiter::log(const char* color, const std::string& text, bool fold_repeats, Clock::time_point now) {
-  std::lock_guard<std::mutex> lock(mutex_);
+void LineLimiter::refill(Clock::time_point now) {
   const double seconds = std::chrono::duration<double>(now - refilled_).count();
   budget_ = std::min(kBurst, budget_ + seconds * kPerSecond);
   refilled_ = now;
+}
+
+void LineLimiter::show_due_repeats(Clock::time_point now) {
+  if (repeated_ > 0 && budget_ >= 1 && now - shown_at_ >= kRepeatDelay) {
+    budget_ -= 1;
+    shown_at_ = now;
+    show_counts();
+  }
+}
+
+void LineLimiter::tick(Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refill(now);
+  show_due_repeats(now);
+}
+
+void LineLimiter::log(const char* color, const std::string& text, bool fold_repeats, Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refill(now);
   if (fold_repeats && text == last_ && color == last_color_) {
     ++repeated_;
     // A pool repeating one line forever still shows its count now and then.
-    if (budget_ >= 1 && now - shown_at_ >= std::chrono::seconds(60)) {
-      budget_ -= 1;
-      shown_at_ = now;
-      show_counts();
-    }
+    show_due_repeats(now);
     return;
   }
   if (budget_ < 1) {

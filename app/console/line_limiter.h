@@ -11,7 +11,8 @@ namespace tlm {
 
 // Passes lines on with a budget of a few per second. A line equal to the last one
 // shown is counted instead of shown, and the count follows as "(repeated N
-// times)" when another line is shown, or after a minute; lines over the budget
+// times)" when another line is shown, or at the first tick() or repeat 10 s or
+// more after the line was shown; lines over the budget
 // are counted and their number is shown once the budget allows. Safe from any
 // thread.
 class LineLimiter {
@@ -28,9 +29,17 @@ class LineLimiter {
   void log(const char* color, const std::string& text, bool fold_repeats = true,
            Clock::time_point now = Clock::now());
 
+  // Shows the count of a repeated line once it has waited 10 s; called every
+  // second, so a repeat never goes unreported when the pool falls silent.
+  void tick(Clock::time_point now = Clock::now());
+
  private:
   // Shows what was counted since the last line; `budget_` must allow one line.
   void show_counts();
+  // Adds to the budget what the time since the last refill earned.
+  void refill(Clock::time_point now);
+  // Shows the repeat count when it is due and the budget allows; mutex_ held.
+  void show_due_repeats(Clock::time_point now);
 
   const Show show_;
   std::mutex mutex_;
@@ -44,6 +53,7 @@ class LineLimiter {
 
   static constexpr double kBurst = 20;
   static constexpr double kPerSecond = 2;
+  static constexpr std::chrono::seconds kRepeatDelay{10};
 };
 
 // The one limiter for every line a pool can cause; it writes to the log.

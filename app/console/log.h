@@ -1,5 +1,5 @@
 // The log: one time-stamped, optionally coloured line per event on standard
-// output, and the messages for standard error.
+// output (and in the log file), and the messages for standard error.
 #pragma once
 
 #include <chrono>
@@ -7,8 +7,9 @@
 
 namespace tlm {
 
-// Colour switch for log lines; cleared by --no-color or a non-empty NO_COLOR before
-// any thread starts.
+// Colour switch for log lines, set before any thread starts: on when standard output
+// is a terminal (not TERM=dumb) and NO_COLOR is unset or empty; --color and
+// --no-color decide over both, the last one given winning.
 extern bool g_color;
 
 inline constexpr const char* kReset = "\033[0m";
@@ -19,10 +20,11 @@ inline constexpr const char* kBad = "\033[1m\033[38;2;230;70;70m";
 inline constexpr const char* kAccent = "\033[1m\033[38;2;255;77;0m";
 
 // Writes "[YYYY-mm-dd HH:MM:SS] message" to standard output as one line, the message
-// in `color` when g_color is set. Messages longer than 1023 bytes are cut; control
-// characters and invalid UTF-8 in them are shown escaped (printable()), so no value
-// logged can drive the terminal. Safe from any thread. Before start_log_writer() the line is written at once;
-// after it the line is queued and never waits for the output (see below).
+// in `color` when g_color is set, and without colour to the log file when one is
+// open. Messages longer than 1023 bytes are cut; control characters and invalid
+// UTF-8 in them are shown escaped (printable()), so no value logged can drive the
+// terminal. Safe from any thread. Before start_log_writer() the line is written at
+// once; after it the line is queued and never waits for the output (see below).
 void log_line(const char* color, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 // Writes the message and a line feed to standard error, escaped like log lines: for
@@ -39,5 +41,16 @@ void start_log_writer();
 // all went out. The writer is never joined: at exit it may still be blocked on
 // an output nobody reads.
 bool flush_log(std::chrono::milliseconds limit);
+
+// From now on log lines are also appended to the file at `path`, created with mode
+// 0640 when missing. Like the statistics file it is never opened through a
+// symbolic link, and a FIFO, device or directory is refused. Returns "" or the
+// reason it cannot be opened. Call before start_log_writer().
+std::string open_log_file(const std::string& path);
+
+// Opens the log file's path again, for log rotation: lines written before the call
+// are in the old file, lines after it in the new one. Returns "" or the reason
+// (the old file is then kept).
+std::string reopen_log_file();
 
 }  // namespace tlm

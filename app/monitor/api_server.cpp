@@ -14,6 +14,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "stratum/pool_address.h"
+
 namespace tlm {
 
 namespace {
@@ -96,22 +98,30 @@ std::string client_address(const sockaddr_storage& peer) {
   return std::string(reinterpret_cast<const char*>(&a), sizeof a);
 }
 
-// A listening non-blocking socket on the first address of `host` that binds, or -1.
-int listen_on(const std::string& host, uint16_t port, uint16_t& bound) {
+// A listening non-blocking socket on the first address of `host` that binds, or -1
+// with the reason in `reason`.
+int listen_on(const std::string& host, uint16_t port, uint16_t& bound, std::string& reason) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE;
   addrinfo* list = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0) return -1;
+  if (const int error = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list); error != 0) {
+    reason = gai_strerror(error);
+    return -1;
+  }
   int fd = -1;
   for (const addrinfo* ai = list; ai != nullptr && fd < 0; ai = ai->ai_next) {
     fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      reason = strerror(errno);
+      continue;
+    }
     // Only SO_REUSEADDR: a second miner must not share the port.
     int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     if (bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || listen(fd, SOMAXCONN) != 0) {
+      reason = strerror(errno);
       close(fd);
       fd = -1;
     }
@@ -185,9 +195,11 @@ bool ApiServer::start(const std::string& host, uint16_t port, const std::string&
     res.set_content(render_metrics(figures_.get()), "text/plain; version=0.0.4; charset=utf-8");
   });
 
-  listen_fd_ = listen_on(host, port, port_);
+  std::string reason;
+  listen_fd_ = listen_on(host, port, port_, reason);
   if (listen_fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
-    error = "cannot listen on " + host + ":" + std::to_string(port);
+    if (listen_fd_ >= 0) reason = strerror(errno);
+    error = "cannot listen on " + host_port(host, port) + ": " + reason;
     return false;
   }
   thread_ = std::thread([this] { serve(); });

@@ -26,7 +26,7 @@ void report_thread_rates(const Snapshot& s) {
 void report_summary(const Snapshot& s) {
   log_line(kStrong, "uptime %s · pool %s %s · speed 10s %s · 60s %s · 15m %s", fmt_uptime(s.uptime_s).c_str(),
            s.pool.c_str(), s.connected ? "connected" : "not connected", fmt_rate(s.rate_10s).c_str(),
-       fmt_rate(s.rate_60s).c_str(), fmt_rate(s.rate_15m).c_str());
+       fmt_rate(s.rate_60s).c_str(), fmt_window_rate(s.rate_15m, s.uptime_s, 900).c_str());
   log_line(kStrong, "shares found %llu · accepted %llu · rejected %llu · unanswered %llu · dropped %llu · difficulty %s",
        static_cast<unsigned long long>(s.found), static_cast<unsigned long long>(s.accepted),
        static_cast<unsigned long long>(s.rejected), static_cast<unsigned long long>(s.unanswered),

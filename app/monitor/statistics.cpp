@@ -66,7 +66,7 @@ void Statistics::step(double uptime, uint64_t hashes, uint64_t accepted, uint64_
          static_cast<unsigned long long>(rejected));
   else if (ticks_ % 30 == 0)
     log_line(kStrong, "speed 10s %s · 60s %s · 15m %s · accepted %llu · rejected %llu", fmt_rate(rates_.rate_over(10)).c_str(),
-         fmt_rate(rates_.rate_over(60)).c_str(), fmt_rate(rates_.rate_over(900)).c_str(),
+         fmt_rate(rates_.rate_over(60)).c_str(), fmt_window_rate(rates_.rate_over(900), uptime, 900).c_str(),
          static_cast<unsigned long long>(accepted), static_cast<unsigned long long>(rejected));
 }
 

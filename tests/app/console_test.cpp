@@ -62,7 +62,7 @@ TEST(EventLines, JobsSharesAndPoolTexts) {
     jobs.report("j3", false, 3000);
     jobs.report("j3\x1b", true, 3000);
     report_pool_message("login refused by the pool: bad\x1b[31mwallet\nnext\x7f");
-    report_share_result({false, "no\x07way\xff", {}}, {});
+    report_share_result({false, "no\x07way\xff", {}}, {.accepted = 3, .rejected = 1});
     report_share_result({true, "", std::chrono::milliseconds(38)}, {.accepted = 4, .rejected = 1});
     log_line(kStrong, "%s",
              exit_summary(7384.9, 1493021, 2210, {2209, 2205, 3, 0, 1, 1}).c_str());  // sent, accepted, ...
@@ -71,14 +71,14 @@ TEST(EventLines, JobsSharesAndPoolTexts) {
   EXPECT_EQ(out, "[T] share difficulty 1.50k\n[T] new job j2 · share difficulty 1.50k\n[T] share difficulty 3.00k\n"
                  "[T] new job j3\\x1B · share difficulty 3.00k\n"
                  "[T] login refused by the pool: bad\\x1B[31mwallet\\x0Anext\\x7F\n"
-                 "[T] share rejected: no\\x07way\\xFF\n[T] share accepted · 4/5 · 38 ms\n"
+                 "[T] share rejected · 3/4: no\\x07way\\xFF\n[T] share accepted · 4/5 · 38 ms\n"
                  "[T] uptime 2:03:04 · average 1.49 MH/s · shares found 2210 · sent 2209 · accepted 2205 · "
                  "rejected 3 · unanswered 0 · in flight 1 · dropped 1\n");
 }
 
-TEST(Console, BannerColouredOnlyOnATerminalWithoutANonEmptyNoColor) {
+TEST(Console, BannerColouredOnATerminalUnlessNoColorOrTermDumbAndWhenForced) {
   const auto coloured = [](std::string env, bool terminal, const char* more = "--help") {
-    return testing_support::run({{TLM_MINER_BINARY, "--help", more}, {env}, terminal}).out.find('\033') !=
+    return testing_support::run({{TLM_MINER_BINARY, "--help", more}, {"TERM=xterm", env}, terminal}).out.find('\033') !=
            std::string::npos;
   };
   EXPECT_TRUE(coloured("-NO_COLOR", true));
@@ -86,6 +86,8 @@ TEST(Console, BannerColouredOnlyOnATerminalWithoutANonEmptyNoColor) {
   EXPECT_FALSE(coloured("NO_COLOR=1", true));
   EXPECT_FALSE(coloured("-NO_COLOR", true, "--no-color"));
   EXPECT_FALSE(coloured("-NO_COLOR", false));
+  EXPECT_FALSE(coloured("TERM=dumb", true));
+  EXPECT_TRUE(coloured("NO_COLOR=1", false, "--color"));
 }
 
 TEST(PoolText, ValidUtf8PassesAndC1ControlsAndInvalidUtf8AreShownAsHex) {

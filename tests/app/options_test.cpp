@@ -7,10 +7,12 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/cli/config_file.h"
 #include "app/cli/options.h"
+#include "app/cli/wallet.h"
 
 namespace {
 
@@ -121,6 +123,19 @@ TEST(Options, LoopbackHosts) {
     EXPECT_TRUE(tlm::is_loopback_host(host)) << host;
   for (const char* host : {"0.0.0.0", "::", "10.0.0.1", "128.0.0.1", "::ffff:127.0.0.1", "example.org", ""})
     EXPECT_FALSE(tlm::is_loopback_host(host)) << host;
+}
+
+// Base58Check addresses made with Python's hashlib from version bytes 60 and 0.
+TEST(Wallet, TalmicAddressesAre34Base58CharactersWithTheirChecksum) {
+  const std::pair<const char*, bool> cases[] = {
+      {"RLYVTgG9yMNJiTWyYii5eHLSZxxjESoWj9", true},
+      {"R9HC5WtHbpoa51NCUAz86XLCmGTbkf45NT", true},
+      {"RLYVTgG9yMNJiTWyYii5eHLSZxxjESoWj2", false},   // checksum off by its last character
+      {"112D2adLM3UKy4Z4giRbReR6gjWuvHUqB", false},    // a valid checksum, but 33 characters
+      {"RLYVTgG9yMNJiTWyYii5eHLSZxxjESoWl9", false},   // 'l' is no Base58 digit
+      {"zzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzz", false},   // more than 25 bytes
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(tlm::is_talmic_address(text), valid) << text;
 }
 
 }  // namespace

@@ -73,8 +73,8 @@ TEST(Statistics, FileEvery10StepsReportEvery30AndAnUnwritablePathLoggedOnce) {
   EXPECT_EQ(file, (std::vector<std::string>{"", R"({"hashrate_hs":1500,"accepted":4,"rejected":2,"uptime_s":10,)"
                                                 R"("threads":3,"version":"1.1.0","algo":"verushash"})" "\n"}));
   EXPECT_EQ(out, "[T] cannot write the statistics file " + dir + "/no/stats.json: No such file or directory\n"
-                 "[T] speed 10s 1.50 kH/s · 60s 1.50 kH/s · 15m 1.50 kH/s · accepted 7 · rejected 2\n"
-                 "[T] speed 10s 0 H/s · 60s 0 H/s · 15m 0 H/s · accepted 0 · rejected 0\n");
+                 "[T] speed 10s 1.50 kH/s · 60s 1.50 kH/s · 15m n/a · accepted 7 · rejected 2\n"
+                 "[T] speed 10s 0 H/s · 60s 0 H/s · 15m n/a · accepted 0 · rejected 0\n");
 }
 
 // The path, or a name beside it, set up by someone else on the machine: a link, a

@@ -83,8 +83,8 @@ TEST(MiningSession, KeysAndApiShowWhatTheLogShows) {
   const auto port = static_cast<uint16_t>(number_after(miner.log_text(), "api listening on 0.0.0.0:"));
   // The command line's wallet wins over the file's; the file's lane count is used
   // without measuring.
-  EXPECT_EQ(miner.count("pool 127.0.0.1:" + std::to_string(pool.port()) + " · user RFaultTestWallet · 1 threads"), 1u);
-  EXPECT_TRUE(testing_support::search(miner.log_text(), "\ncpu .+ · 48 lanes · 1 threads\n")) << miner.log_text();
+  EXPECT_EQ(miner.count("pool 127.0.0.1:" + std::to_string(pool.port()) + " · user RFaultTestWallet · 1 thread"), 1u);
+  EXPECT_TRUE(testing_support::search(miner.log_text(), "\ncpu .+ · 48 lanes · 1 thread\n")) << miner.log_text();
   // Bound beyond loopback: nothing without the token.
   EXPECT_EQ(http_status(http_exchange(port, "GET /summary HTTP/1.1\r\n\r\n")), 401);
 

@@ -34,9 +34,10 @@ class Recorder {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return done(); });
   }
-  // Waits until `text` has been reported `count` times in all.
+  // Waits until messages that start with `text` have been reported `count` times in all.
   bool wait_message(const std::string& text, size_t count = 1, int timeout_ms = 5000) {
-    return wait([&] { return std::count(messages.begin(), messages.end(), text) >= long(count); }, timeout_ms);
+    const auto said = [&](const std::string& m) { return m.starts_with(text); };
+    return wait([&] { return std::count_if(messages.begin(), messages.end(), said) >= long(count); }, timeout_ms);
   }
   // A copy of one of the fields below, safe while the client runs.
   template <typename T>
