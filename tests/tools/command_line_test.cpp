@@ -44,6 +44,7 @@ TEST(ToolCommandLine, AnswersAsTheMinerDoes) {
       {{kPool, "--retarget-interval", "0.001"}, 1, "",
        R"(--retarget-interval 0\.001: give a number from 0\.01 to 1e\+07\n)"},
       {{kPool, "--tls-cert", "c.pem"}, 1, "", "--tls-cert and --tls-key go together\n"},
+      {{kBench, "--kernel", ""}, 1, "", "--kernel needs a value that is not empty\n"},
       {{kBench, "--threads", "2x"}, 1, "", "--threads 2x: give a whole number from 0 to 1024\n"},
       {{kBench, "--lanes", "8,65"}, 1, "", "--lanes 65: give a whole number from 1 to 64\n"},
       {{kBench, "--seconds", "0"}, 1, "", R"(--seconds 0: give a number from 0\.001 to 3600\n)"},

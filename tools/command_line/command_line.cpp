@@ -137,6 +137,15 @@ Apply set_text(std::string& field) {
   };
 }
 
+Apply set_nonempty_text(std::string& field) {
+  return [&field](const char* option, const char* value) {
+    field = value;
+    if (!field.empty()) return true;
+    print_error("%s needs a value that is not empty", option);
+    return false;
+  };
+}
+
 Apply set_decimal(double& field, double lo, double hi) {
   return [&field, lo, hi](const char* option, const char* value) { return read_decimal(option, value, lo, hi, field); };
 }

@@ -53,6 +53,7 @@ bool read_decimal(const char* option, const char* value, double lo, double hi, d
 // Appliers for the common kinds of option.
 Apply set_flag(bool& field);
 Apply set_text(std::string& field);
+Apply set_nonempty_text(std::string& field);  // an empty value is refused
 Apply set_decimal(double& field, double lo, double hi);
 
 template <typename T>

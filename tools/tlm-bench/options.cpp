@@ -48,7 +48,7 @@ tool_cli::Parsed parse(int argc, char** argv, Options& options) {
       "side at 1 thread, then the fastest at all logical CPUs.",
       {
           {"kernel", 0, "name", "only this kernel: avx512, avx2, avx, sse4.1, neon, portable or auto",
-           tool_cli::set_text(options.kernel)},
+           tool_cli::set_nonempty_text(options.kernel)},
           {"threads", 't', "n", "mining threads, 0: all logical CPUs (default: 1, then all)", threads},
           {"lanes", 0, "n[,n...]", "nonces side by side per thread, 1 to 64 or auto (default 32)", lanes},
           {"seconds", 0, "s", "length of each measurement (default 5)",

@@ -19,12 +19,6 @@ tool_cli::Parsed parse_pool_options(int argc, const char* const* argv, PoolOptio
     if (std::string(value) == "0") return true;
     return tool_cli::read_decimal(option, value, kMinInterval, kMaxSeconds, opts.retarget_interval);
   };
-  const auto refuse_login = [&opts](const char* option, const char* value) {
-    opts.refuse_login = value;
-    if (!opts.refuse_login.empty()) return true;
-    tool_cli::print_error("%s needs a reason", option);
-    return false;
-  };
   const auto reject_reason = [&opts](const char*, const char* value) {
     opts.reject_all = true;
     opts.reject_reason = value;
@@ -43,7 +37,8 @@ tool_cli::Parsed parse_pool_options(int argc, const char* const* argv, PoolOptio
           {"seconds", 0, "s", "stop after s seconds (default: run until Ctrl-C)",
            set_decimal(opts.seconds, 0, kMaxSeconds)},
           {"summary", 0, "file", "write a JSON summary of the shares on stop", set_text(opts.summary_file)},
-          {"refuse-login", 0, "reason", "refuse every login with this reason", refuse_login},
+          {"refuse-login", 0, "reason", "refuse every login with this reason",
+           tool_cli::set_nonempty_text(opts.refuse_login)},
           {"tls", 0, nullptr, "serve TLS with a certificate made at start", set_flag(opts.tls)},
           {"tls-cert", 0, "file", "serve TLS with this PEM certificate chain (with --tls-key)",
            set_text(opts.tls_cert)},
