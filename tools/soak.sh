@@ -28,7 +28,7 @@ trap cleanup EXIT
   --summary "$work/summary.json" >"$work/pool.log" &
 pool_pid=$!
 for _ in $(seq 50); do
-  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/pool.log")
+  port=$(sed -n 's/^\[[^]]*\] listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/pool.log")
   [ -n "$port" ] && break
   sleep 0.1
 done

@@ -17,9 +17,9 @@ using testing_support::Result;
 const std::string kHeaderHex = bin_to_hex(kat_hdr, tlm::kHeaderSize);
 const std::string kHashLine = bin_to_hex(kat_hash, 32) + "\n";
 
-// Runs tlm-hash with `input` on its standard input.
+// Runs tlm-hash - with `input` on its standard input.
 Result run_with_input(const std::string& input) {
-  return testing_support::run({{"/bin/sh", "-c", "printf %s \"$1\" | \"$0\"", TLM_HASH_BINARY, input}});
+  return testing_support::run({{"/bin/sh", "-c", "printf %s \"$1\" | \"$0\" -", TLM_HASH_BINARY, input}});
 }
 
 TEST(TlmHashTool, HashesTheKnownAnswerHeader) {
@@ -34,7 +34,7 @@ TEST(TlmHashTool, HashesTheKnownAnswerHeader) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, kHashLine);
 
-  r = testing_support::run({{TLM_HASH_BINARY}});  // empty standard input: nothing to do
+  r = testing_support::run({{TLM_HASH_BINARY, "-"}});  // empty standard input: nothing to do
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, "");
 }

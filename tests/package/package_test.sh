@@ -61,7 +61,8 @@ while IFS= read -r line; do
       files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort | xargs)
       doc=./usr/share/doc/ilvo-varnel-tlm
       expected="./usr/bin/ilvo-varnel-tlm ./usr/bin/tlm-bench ./usr/bin/tlm-hash .$unit"
-      [ "$files" = "$expected $doc/README.md $doc/copyright $doc/examples/config.json" ] || fail "file list: $files"
+      expected+=" $doc/README.md $doc/copyright $doc/examples/config.json ./usr/share/man/man1/ilvo-varnel-tlm.1.gz"
+      [ "$files" = "$expected" ] || fail "file list: $files"
       # Every shared library the miner needs belongs to a package the .deb depends on.
       depends=$(dpkg-deb -f "$deb" Depends)
       for soname in $(objdump -p /usr/bin/ilvo-varnel-tlm | awk '$1 == "NEEDED" {print $2}'); do
@@ -71,6 +72,15 @@ while IFS= read -r line; do
         [[ ", $depends" == *", $package"* ]] || fail "$path comes from $package, missing in Depends: $depends"
       done
       systemd-analyze verify "$unit" || fail "systemd-analyze verify $unit" ;;
+    "man ilvo-varnel-tlm")
+      # Every option of the miner's --help has its entry under OPTIONS.
+      page=$(export MANPAGER=cat MANWIDTH=200; eval "$run" 2>&1) || fail "$line: $page"
+      options=$(sed -n '/^OPTIONS/,/^CONFIG FILE/p' <<<"$page")
+      listed=$(ilvo-varnel-tlm --help | grep -oE '^ +(-[a-z], )?--[a-z-]+' | grep -oE -- '--[a-z-]+')
+      [ "$(wc -l <<<"$listed")" -ge 10 ] || fail "no options in ilvo-varnel-tlm --help: $listed"
+      for option in $listed; do
+        grep -qE -- "^ +(-[a-z], )?$option( |$)" <<<"$options" || fail "the manual page has no $option: $options"
+      done ;;
     "sudo install -m 600 "*) eval "$run" || fail "$line" ;;
     "sudoedit /etc/ilvo-varnel-tlm/config.json")
       wait_for 'grep -q "listening on" "$work/pool.log"' "no test pool" "$work/pool.log"

@@ -260,14 +260,10 @@ int run_side_by_side(const tlm_bench::Options& options, const std::vector<Kernel
 
 int main(int argc, char** argv) {
   tlm_bench::Options options;
-  std::string error;
-  if (!tlm_bench::parse(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "tlm-bench: %s\n%s", error.c_str(), tlm_bench::usage());
-    return 1;
-  }
-  if (options.help) {
-    std::fputs(tlm_bench::usage(), stdout);
-    return 0;
+  switch (tlm_bench::parse(argc, argv, options)) {
+    case tool_cli::Parsed::kExitOk: return 0;
+    case tool_cli::Parsed::kExitError: return 1;
+    case tool_cli::Parsed::kRun: break;
   }
   tlm_engine_global_init();
   std::vector<Kernel> kernels;

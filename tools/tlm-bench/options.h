@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/command_line/command_line.h"
+
 namespace tlm_bench {
 
 inline constexpr int kAutoLanes = 0;  // the miner measures which lane count is fastest
@@ -17,14 +19,9 @@ struct Options {
   bool json = false;
   bool selftest = false;
   bool tune = false;
-  bool help = false;
 };
 
-// Parses argv[1..argc-1]. On a bad argument returns false with a one-line reason
-// in *error.
-bool parse(int argc, char** argv, Options* options, std::string* error);
-
-// The usage text printed for --help and after a bad argument.
-const char* usage();
+// Fills `options` from argv[1..argc-1]; --threads 0 stands for all logical CPUs.
+tool_cli::Parsed parse(int argc, char** argv, Options& options);
 
 }  // namespace tlm_bench

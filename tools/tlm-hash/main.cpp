@@ -1,15 +1,17 @@
 // tlm-hash: prints the VerusHash 2.2 of block headers given as hex, one header per
-// argument or, without arguments, one per line of standard input. Lets a share be
-// checked by hand against what the miner computed.
+// argument or, for the argument "-", one per line of standard input. Lets a share
+// be checked by hand against what the miner computed.
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hash/header_layout.h"
 #include "hash/hex.h"
 #include "hash/verushash.h"
+#include "tools/command_line/command_line.h"
 
 namespace {
 
@@ -57,13 +59,28 @@ std::string_view trim(std::string_view s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const tool_cli::Tool tool{"tlm-hash", "HEADERHEX... | -",
+                            "Prints the VerusHash 2.2 of each block header, given as 2974 hex digits, one\n"
+                            "per argument; \"-\" reads one header per line of standard input.",
+                            {}, true};
+  std::vector<std::string> headers;
+  switch (tool_cli::parse(tool, argc, argv, &headers)) {
+    case tool_cli::Parsed::kExitOk: return 0;
+    case tool_cli::Parsed::kExitError: return 1;
+    case tool_cli::Parsed::kRun: break;
+  }
+  if (headers.empty()) {
+    std::fputs(tool_cli::usage(tool).c_str(), stderr);
+    return 1;
+  }
   bool all_hashed = true;
-  if (argc > 1) {
-    for (int i = 1; i < argc; i++) all_hashed &= hash_one(argv[i], "argument", i);
-  } else {
+  for (size_t i = 0; i < headers.size(); i++) {
+    if (headers[i] != "-") {
+      all_hashed &= hash_one(headers[i], "argument", i + 1);
+      continue;
+    }
     std::string line;
-    for (size_t n = 1; std::getline(std::cin, line); n++)
-      all_hashed &= hash_one(trim(line), "line", n);
+    for (size_t n = 1; std::getline(std::cin, line); n++) all_hashed &= hash_one(trim(line), "line", n);
   }
   return all_hashed ? 0 : 1;
 }

@@ -18,14 +18,10 @@ void on_signal(int) { g_stop = 1; }
 
 int main(int argc, char** argv) {
   testpool::PoolOptions options;
-  std::string error;
-  if (!testpool::parse_pool_options(argc, argv, options, error)) {
-    if (error.empty()) {
-      fputs(testpool::pool_usage(), stdout);
-      return 0;
-    }
-    fprintf(stderr, "tlm-testpool: %s\n%s", error.c_str(), testpool::pool_usage());
-    return 1;
+  switch (testpool::parse_pool_options(argc, argv, options)) {
+    case tool_cli::Parsed::kExitOk: return 0;
+    case tool_cli::Parsed::kExitError: return 1;
+    case tool_cli::Parsed::kRun: break;
   }
   signal(SIGPIPE, SIG_IGN);
   struct sigaction action {};

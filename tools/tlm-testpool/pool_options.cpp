@@ -1,10 +1,5 @@
 #include "tools/tlm-testpool/pool_options.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-
 namespace testpool {
 
 namespace {
@@ -13,146 +8,75 @@ namespace {
 constexpr double kMinInterval = 0.01;
 constexpr double kMaxSeconds = 1e7;
 
-bool to_double(const char* text, double& out) {
-  char* end = nullptr;
-  errno = 0;
-  double v = strtod(text, &end);
-  if (end == text || *end != '\0' || errno != 0 || !std::isfinite(v)) return false;
-  out = v;
-  return true;
-}
-
-bool to_int(const char* text, long lo, long hi, long& out) {
-  char* end = nullptr;
-  errno = 0;
-  long v = strtol(text, &end, 10);
-  if (end == text || *end != '\0' || errno != 0 || v < lo || v > hi) return false;
-  out = v;
-  return true;
-}
-
-struct Flag {
-  const char* name;
-  bool PoolOptions::*field;
-};
-
-const Flag kFlags[] = {
-    {"--garbage", &PoolOptions::garbage},           {"--overlong-line", &PoolOptions::overlong_line},
-    {"--silent", &PoolOptions::silent},             {"--send-reconnect", &PoolOptions::send_reconnect},
-    {"--split-writes", &PoolOptions::split_writes}, {"--reject-all", &PoolOptions::reject_all},
-    {"--bad-jobs", &PoolOptions::bad_jobs},         {"--stray-replies", &PoolOptions::stray_replies},
-    {"--tls", &PoolOptions::tls},
-};
-
 }  // namespace
 
-const char* pool_usage() {
-  return "Usage: tlm-testpool [options]\n"
-         "  --port N               listen on 127.0.0.1:N (default 0: any free port)\n"
-         "  --prefix-bytes N       nonce prefix size, 1..7 (default 4)\n"
-         "  --difficulty D         share difficulty (default 250000)\n"
-         "  --job-interval S       seconds between new jobs (default 30)\n"
-         "  --seconds S            stop after S seconds (default: run until Ctrl-C)\n"
-         "  --summary FILE         write a JSON summary of the shares on stop\n"
-         "  --refuse-login REASON  refuse every login with this reason\n"
-         "  --tls                  serve TLS with a certificate made at start\n"
-         "  --tls-cert FILE        serve TLS with this PEM certificate chain (with --tls-key)\n"
-         "  --tls-key FILE         the PEM private key of --tls-cert\n"
-         "fault modes:\n"
-         "  --close-after N        close each connection after sending N lines\n"
-         "  --garbage              send junk lines between the real ones\n"
-         "  --overlong-line        after the first job, send over 1 MiB without a line feed\n"
-         "  --silent               after the first job, send nothing more\n"
-         "  --send-reconnect       after the first job, send client.reconnect\n"
-         "  --split-writes         write every line in pieces of a few bytes\n"
-         "  --retarget-interval S  change the target without a new job every S seconds\n"
-         "  --reject-all           reject every share\n"
-         "  --reject-reason TEXT   reject every share with this reason\n"
-         "  --bad-jobs             follow every job with jobs that each break one rule\n"
-         "  --drop-every S         close every connection every S seconds\n"
-         "  --hang-up-after S      close each connection S seconds after it was accepted\n"
-         "  --faulty-connections N the faults that end connections hit only the first N\n"
-         "  --stall-after S        stop reading S seconds after the start (with --stall-for)\n"
-         "  --stall-for S          read nothing from any miner for S seconds\n"
-         "  --stray-replies        follow each share reply with a repeat of it and replies\n"
-         "                         whose ids no request has\n";
-}
-
-bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help") return false;
-    bool is_flag = false;
-    for (const Flag& flag : kFlags) {
-      if (arg == flag.name) {
-        opts.*flag.field = true;
-        is_flag = true;
-      }
-    }
-    if (is_flag) continue;
-    if (i + 1 >= argc) {
-      error = arg.compare(0, 2, "--") == 0 ? "missing value for " + arg : "unknown argument " + arg;
-      return false;
-    }
-    const char* value = argv[++i];
-    long n = 0;
-    bool ok = true;
-    if (arg == "--port") {
-      ok = to_int(value, 0, 65535, n);
-      opts.port = static_cast<uint16_t>(n);
-    } else if (arg == "--prefix-bytes") {
-      ok = to_int(value, 1, 7, n);
-      opts.prefix_bytes = static_cast<int>(n);
-    } else if (arg == "--close-after") {
-      ok = to_int(value, 1, 1000000, n);
-      opts.close_after = static_cast<int>(n);
-    } else if (arg == "--faulty-connections") {
-      ok = to_int(value, 0, 1000000, n);
-      opts.faulty_connections = static_cast<int>(n);
-    } else if (arg == "--difficulty") {
-      ok = to_double(value, opts.difficulty) && opts.difficulty > 0;
-    } else if (arg == "--job-interval") {
-      ok = to_double(value, opts.job_interval) && opts.job_interval >= kMinInterval &&
-           opts.job_interval <= kMaxSeconds;
-    } else if (arg == "--seconds") {
-      ok = to_double(value, opts.seconds) && opts.seconds >= 0 && opts.seconds <= kMaxSeconds;
-    } else if (arg == "--retarget-interval") {
-      ok = to_double(value, opts.retarget_interval) &&
-           (opts.retarget_interval == 0 ||
-            (opts.retarget_interval >= kMinInterval && opts.retarget_interval <= kMaxSeconds));
-    } else if (arg == "--stall-after" || arg == "--stall-for") {
-      double& field = arg == "--stall-after" ? opts.stall_after : opts.stall_for;
-      ok = to_double(value, field) && field >= 0 && field <= kMaxSeconds;
-    } else if (arg == "--drop-every" || arg == "--hang-up-after") {
-      double& field = arg == "--drop-every" ? opts.drop_interval : opts.hang_up_after;
-      ok = to_double(value, field) && field >= kMinInterval && field <= kMaxSeconds;
-    } else if (arg == "--reject-reason") {
-      opts.reject_all = true;
-      opts.reject_reason = value;
-    } else if (arg == "--tls-cert") {
-      opts.tls_cert = value;
-    } else if (arg == "--tls-key") {
-      opts.tls_key = value;
-    } else if (arg == "--summary") {
-      opts.summary_file = value;
-    } else if (arg == "--refuse-login") {
-      opts.refuse_login = value;
-      ok = !opts.refuse_login.empty();
-    } else {
-      error = "unknown argument " + arg;
-      return false;
-    }
-    if (!ok) {
-      error = "invalid value for " + arg + ": " + value;
-      return false;
-    }
-  }
+tool_cli::Parsed parse_pool_options(int argc, const char* const* argv, PoolOptions& opts) {
+  using tool_cli::set_decimal;
+  using tool_cli::set_flag;
+  using tool_cli::set_text;
+  using tool_cli::set_whole;
+  const auto retarget = [&opts](const char* option, const char* value) {
+    if (std::string(value) == "0") return true;
+    return tool_cli::read_decimal(option, value, kMinInterval, kMaxSeconds, opts.retarget_interval);
+  };
+  const auto reject_reason = [&opts](const char*, const char* value) {
+    opts.reject_all = true;
+    opts.reject_reason = value;
+    return true;
+  };
+  const tool_cli::Tool tool{
+      "tlm-testpool", "[options]",
+      "A Stratum pool on 127.0.0.1 that hands out jobs, checks every share with the\n"
+      "reference hash and can misbehave on request. It stops on Ctrl-C or SIGTERM.",
+      {
+          {"port", 0, "n", "listen on 127.0.0.1:n (default 0: any free port)", set_whole(opts.port, 0, 65535)},
+          {"prefix-bytes", 0, "n", "nonce prefix size, 1 to 7 (default 4)", set_whole(opts.prefix_bytes, 1, 7)},
+          {"difficulty", 0, "d", "share difficulty (default 250000)", set_decimal(opts.difficulty, 1e-9, 1e30)},
+          {"job-interval", 0, "s", "seconds between new jobs (default 30)",
+           set_decimal(opts.job_interval, kMinInterval, kMaxSeconds)},
+          {"seconds", 0, "s", "stop after s seconds (default: run until Ctrl-C)",
+           set_decimal(opts.seconds, 0, kMaxSeconds)},
+          {"summary", 0, "file", "write a JSON summary of the shares on stop", set_text(opts.summary_file)},
+          {"refuse-login", 0, "reason", "refuse every login with this reason",
+           tool_cli::set_nonempty_text(opts.refuse_login)},
+          {"tls", 0, nullptr, "serve TLS with a certificate made at start", set_flag(opts.tls)},
+          {"tls-cert", 0, "file", "serve TLS with this PEM certificate chain (with --tls-key)",
+           set_text(opts.tls_cert)},
+          {"tls-key", 0, "file", "the PEM private key of --tls-cert", set_text(opts.tls_key)},
+          {nullptr, 0, nullptr, "Fault modes", nullptr},
+          {"close-after", 0, "n", "close each connection after sending n lines",
+           set_whole(opts.close_after, 1, 1000000)},
+          {"garbage", 0, nullptr, "send junk lines between the real ones", set_flag(opts.garbage)},
+          {"overlong-line", 0, nullptr, "after the first job, send over 1 MiB without a line feed",
+           set_flag(opts.overlong_line)},
+          {"silent", 0, nullptr, "after the first job, send nothing more", set_flag(opts.silent)},
+          {"send-reconnect", 0, nullptr, "after the first job, send client.reconnect", set_flag(opts.send_reconnect)},
+          {"split-writes", 0, nullptr, "write every line in pieces of a few bytes", set_flag(opts.split_writes)},
+          {"retarget-interval", 0, "s", "change the target without a new job every s seconds (0: never)",
+           retarget},
+          {"reject-all", 0, nullptr, "reject every share", set_flag(opts.reject_all)},
+          {"reject-reason", 0, "text", "reject every share with this reason", reject_reason},
+          {"bad-jobs", 0, nullptr, "follow every job with jobs that each break one rule", set_flag(opts.bad_jobs)},
+          {"drop-every", 0, "s", "close every connection every s seconds",
+           set_decimal(opts.drop_interval, kMinInterval, kMaxSeconds)},
+          {"hang-up-after", 0, "s", "close each connection s seconds after it was accepted",
+           set_decimal(opts.hang_up_after, kMinInterval, kMaxSeconds)},
+          {"faulty-connections", 0, "n", "the faults that end connections hit only the first n",
+           set_whole(opts.faulty_connections, 0, 1000000)},
+          {"stall-after", 0, "s", "stop reading s seconds after the start (with --stall-for)",
+           set_decimal(opts.stall_after, 0, kMaxSeconds)},
+          {"stall-for", 0, "s", "read nothing from any miner for s seconds", set_decimal(opts.stall_for, 0, kMaxSeconds)},
+          {"stray-replies", 0, nullptr, "follow each share reply with a repeat and replies to no request",
+           set_flag(opts.stray_replies)},
+      }};
+  const tool_cli::Parsed parsed = tool_cli::parse(tool, argc, argv);
+  if (parsed != tool_cli::Parsed::kRun) return parsed;
   if (opts.tls_cert.empty() != opts.tls_key.empty()) {
-    error = "--tls-cert and --tls-key go together";
-    return false;
+    tool_cli::print_error("--tls-cert and --tls-key go together");
+    return tool_cli::Parsed::kExitError;
   }
   if (!opts.tls_cert.empty()) opts.tls = true;
-  return true;
+  return parsed;
 }
 
 }  // namespace testpool

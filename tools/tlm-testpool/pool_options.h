@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/command_line/command_line.h"
+
 namespace testpool {
 
 struct PoolOptions {
@@ -37,11 +39,7 @@ struct PoolOptions {
   bool stray_replies = false;    // follow each share reply with replies to no request
 };
 
-// Fills `opts` from the arguments. On a usage error returns false with a message
-// in `error`; "--help" returns false with an empty `error`.
-bool parse_pool_options(int argc, const char* const* argv, PoolOptions& opts, std::string& error);
-
-// The option list printed by --help and after a usage error.
-const char* pool_usage();
+// Fills `opts` from the arguments, the miner's way (see tools/command_line).
+tool_cli::Parsed parse_pool_options(int argc, const char* const* argv, PoolOptions& opts);
 
 }  // namespace testpool

@@ -38,7 +38,14 @@ constexpr size_t kKeptJobs = 3;             // shares for older jobs are stale
 
 void log_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// One line on standard output, time-stamped as the miner stamps its own.
 void log_line(const char* fmt, ...) {
+  const time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "[%Y-%m-%d %H:%M:%S] ", &local);
+  fputs(stamp, stdout);
   va_list args;
   va_start(args, fmt);
   vprintf(fmt, args);
