@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
 #include "hash/sample_header.h"
 #include "miner/job_header.h"
@@ -77,6 +78,9 @@ Calibration::Calibration(std::vector<tlm_setting> settings, int threads, std::ch
       budget_(budget),
       slice_(std::chrono::duration_cast<std::chrono::nanoseconds>(budget * kSlicedShare) /
              (kRounds * settings_.size())),
+      // More threads than processors take turns: their rates per processor second
+      // add up to more than the machine hashes, so the reported figures are scaled.
+      turns_(std::min(1.0, double(std::max(1u, std::thread::hardware_concurrency())) / std::max(1, threads))),
       threads_(threads),
       waiting_for_(threads),
       rates_(settings_.size()) {}
@@ -141,7 +145,7 @@ void Calibration::next_slice() {
   if (slices_started_ == 0) {
     started_ = now;
   } else {
-    rates_[current_].push_back(rate_);
+    rates_[current_].push_back(rate_ * turns_);
   }
   const uint64_t slice = slices_started_++;
   rate_ = 0;

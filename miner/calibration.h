@@ -64,6 +64,7 @@ class Calibration {
   const std::vector<tlm_setting> settings_;
   const std::chrono::nanoseconds budget_;
   const std::chrono::nanoseconds slice_;
+  const double turns_;  // the share of a processor each thread gets: 1, or less with more threads than processors
   std::mutex mutex_;
   std::condition_variable slice_changed_;
   // Everything below is guarded by mutex_.
