@@ -14,15 +14,10 @@ namespace {
 using testing_support::LoopbackPeer;
 using testing_support::LoopbackServer;
 
-// The certificate's fingerprint as `openssl x509 -noout -fingerprint -sha256` gives it.
-constexpr const char* kCertificateSha256 =
-    "AB:B6:87:8F:C3:98:7A:83:F1:3B:F5:FB:FD:27:6E:E6:48:98:BB:D5:BF:42:A8:A2:16:D5:36:77:A0:90:2B:09";
-
 // A closed port, a plain pool, a TLS server that alerts, a self-signed TLS pool, and
 // an API port that is taken (which ends the miner).
 TEST(Messages, EveryConnectionFailureSaysWhyAndWhenTheNextTryIs) {
-  const std::string data = TLM_TEST_DATA;
-  Pool tls({"--tls-cert", data + "/self_signed_cert.pem", "--tls-key", data + "/self_signed_key.pem"});
+  Pool tls(fixture_certificate_options());
   ASSERT_NE(tls.port(), 0) << tls.log_text();
   LoopbackServer plain, alerting, taken;
   const auto at = [](uint16_t port) { return "127.0.0.1:" + std::to_string(port); };

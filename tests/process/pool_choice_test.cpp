@@ -6,18 +6,16 @@
 
 #include "tests/process/session.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/text_match.h"
 
 namespace faults {
 namespace {
 
 TEST(TlsPool, MinesWithThePinnedCertificateAndRefusesAnyOther) {
-  Pool pool({"--tls", "--difficulty", share_difficulty()});
+  std::vector<std::string> options = fixture_certificate_options();
+  options.insert(options.end(), {"--difficulty", share_difficulty()});
+  Pool pool(options);
   ASSERT_NE(pool.port(), 0) << pool.log_text();
-  std::vector<std::string> m;
-  const std::string listening = pool.log_text();
-  ASSERT_TRUE(testing_support::search(listening, "certificate SHA-256 ([0-9A-F:]{95})", &m)) << listening;
-  const std::string fingerprint = m[1];
+  const std::string fingerprint = kCertificateSha256;
   const std::string where = "127.0.0.1:" + std::to_string(pool.port());
 
   // Refused before a line is sent, and tried again with the back-off. (An

@@ -201,4 +201,9 @@ void expect_no_share_lost(const Miner& miner, Pool& pool) {
   EXPECT_EQ(number_after(summary, "\"rejected\":"), 0) << summary;
 }
 
+std::vector<std::string> fixture_certificate_options() {
+  const std::string data = TLM_TEST_DATA;
+  return {"--tls-cert", data + "/self_signed_cert.pem", "--tls-key", data + "/self_signed_key.pem"};
+}
+
 }  // namespace faults

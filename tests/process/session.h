@@ -32,6 +32,13 @@ inline constexpr double kStopSeconds = kSanitized ? 4.0 : 2.0;
 // Share difficulty that gives one thread a share every second or so in every build.
 const char* share_difficulty();
 
+// The test pool's options for the self-signed certificate in tests/process/data,
+// and that certificate's fingerprint as
+// `openssl x509 -noout -fingerprint -sha256` gives it.
+std::vector<std::string> fixture_certificate_options();
+inline constexpr const char* kCertificateSha256 =
+    "AB:B6:87:8F:C3:98:7A:83:F1:3B:F5:FB:FD:27:6E:E6:48:98:BB:D5:BF:42:A8:A2:16:D5:36:77:A0:90:2B:09";
+
 using testing_support::read_file;
 using testing_support::TempDir;
 
