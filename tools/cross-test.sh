@@ -16,7 +16,7 @@ tools/install-deps.sh --cross
 cmake --build build --target tlm-testpool
 pool=$PWD/build/tools/tlm-testpool/tlm-testpool
 jobs=(-j2)
-starting_programs='^(CommandLine|TlmHashTool)\.|^Console\.Banner|^package$'
+starting_programs='^(CommandLine|TlmHashTool|ToolCommandLine)\.|^Console\.Banner|^package$'
 
 echo "--- aarch64"
 cmake -S . -B build-aarch64 -G Ninja --toolchain cmake/aarch64-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release \
