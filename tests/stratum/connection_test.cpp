@@ -2,6 +2,7 @@
 // the ways a connection ends and the pauses before the next one; and a resolver
 // that never answers (preloaded).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -189,7 +190,13 @@ TEST(StratumConnection, EveryWayAConnectionEndsIsFollowedByItsPause) {
 // However often a pool is dialled and given up on, it holds one lookup thread.
 TEST(Resolve, AHangingLookupHoldsOneThreadPerPoolAddressHoweverOftenItIsDialled) {
   const auto threads = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
-  std::thread([] {}).join();  // ThreadSanitizer starts a thread of its own with the first one
+  // ThreadSanitizer starts a thread of its own with the first one. A joined thread
+  // may still be listed for a moment (for longer under an emulator): count once it
+  // is gone.
+  pid_t joined = 0;
+  std::thread([&] { joined = gettid(); }).join();
+  const std::string task = "/proc/self/task/" + std::to_string(joined);
+  for (int i = 0; i < 10000 && std::filesystem::exists(task); ++i) std::this_thread::sleep_for(1ms);
   const auto before = threads();
   const std::atomic<bool> stopped{false};
   int fd = -1;
