@@ -44,7 +44,6 @@ TEST(Options, ThreadsUpToFourTimesTheCpusAndLanesAutoOr1To64) {
   } cases[] = {
       {{}, cpus, 0},  // lanes 0: auto, measured at start
       {{"-t", most.c_str(), "--lanes", "64"}, 4 * cpus, 64},
-      {{"-t", "5x", "--lanes", "1"}, 5, 1},  // read as before, with a warning
       {{"-t", "abc", "--lanes", "65"}, cpus, 0},
       {{"-t", "-4", "--lanes", "0"}, cpus, 0},
       {{"--lanes", "48", "--lanes", "auto"}, cpus, 0},

@@ -101,43 +101,33 @@ TEST(Dispatch, PicksTheWidestUsableKernelAndRefusesWhatCannotRun) {
 }
 
 // What a miner may mine with, which it measures and the self-test covers: the
-// selected kernel at a given lane count; with auto (0 or less) every tuned count
-// with the widest kernel and the next usable one short of the portable, or with the
-// forced kernel alone.
+// selected kernel at a given lane count (at most 64); with auto (0 or less) every
+// tuned count with the widest kernel and the next usable one short of the
+// portable, or with a forced kernel alone.
 TEST(Dispatch, SettingsAMinerMayMineWith) {
   tlm_engine_global_init();
+  const auto settings = [](int32_t lanes) {
+    tlm_setting out[kTlmMaxSettings];
+    std::string all;
+    for (int32_t i = 0, n = tlm_engine_settings(lanes, out); i < n; ++i)
+      all += std::string(out[i].kernel->name) + " " + std::to_string(out[i].lanes) + ", ";
+    return all;
+  };
+  const auto tuned = [](const std::string& k) { return k + " 16, " + k + " 32, " + k + " 48, " + k + " 64, "; };
   int32_t count = 0;
   const tlm_kernel* kernels = tlm_engine_kernels(&count);
-  std::vector<const tlm_kernel*> contenders;
-  for (int k = 0; k + 1 < count && contenders.size() < 2; ++k) {
-    if (tlm_engine_unusable(&kernels[k]) == nullptr) contenders.push_back(&kernels[k]);
-  }
-  if (contenders.empty()) contenders.push_back(&kernels[count - 1]);
-
-  using Settings = std::vector<std::pair<std::string, int32_t>>;
-  auto tuned = [](const std::vector<const tlm_kernel*>& ks) {
-    Settings all;
-    for (const tlm_kernel* k : ks) {
-      for (int32_t lanes : {16, 32, 48, 64}) all.emplace_back(k->name, lanes);
-    }
-    return all;
-  };
-  auto settings = [](int32_t lanes) {
-    tlm_setting out[kTlmMaxSettings];
-    const int32_t n = tlm_engine_settings(lanes, out);
-    Settings all;
-    for (int32_t i = 0; i < n; ++i) all.emplace_back(out[i].kernel->name, out[i].lanes);
-    return all;
-  };
-  const std::string widest = contenders[0]->name;
-  EXPECT_EQ(settings(48), (Settings{{widest, 48}}));
-  EXPECT_EQ(settings(100), (Settings{{widest, 64}}));
-  EXPECT_EQ(settings(0), tuned(contenders));
-  EXPECT_EQ(settings(-3), tuned(contenders));
+  const std::string widest = tlm_engine_isa();
+  std::string next;
+  for (int k = count - 2; k >= 0 && kernels[k].name != widest; --k)
+    if (tlm_engine_unusable(&kernels[k]) == nullptr) next = kernels[k].name;
+  EXPECT_EQ(settings(48), widest + " 48, ");
+  EXPECT_EQ(settings(100), widest + " 64, ");
+  EXPECT_EQ(settings(0), tuned(widest) + (next.empty() ? "" : tuned(next)));
+  EXPECT_EQ(settings(-3), settings(0));
   EXPECT_EQ(tlm_engine_selftest(0), 0);
   ASSERT_EQ(tlm_engine_use("portable"), nullptr);
-  EXPECT_EQ(settings(0), tuned({&kernels[count - 1]}));
-  EXPECT_EQ(settings(1), (Settings{{"portable", 1}}));
+  EXPECT_EQ(settings(0), tuned("portable"));
+  EXPECT_EQ(settings(1), "portable 1, ");
 }
 
 }  // namespace

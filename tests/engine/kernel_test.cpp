@@ -195,12 +195,9 @@ TEST_F(Kernel, SelfTestCountsEveryFailedComparison) {
     int32_t failures;
   } table[] = {
       {{{g_full, 4}}, vh_hash_header, 0},
-      {{{g_full, 1}, {g_full, 64}, {g_full, 17}}, vh_hash_header, 0},
       // The known answer once, then both passes of every lane of every case.
-      {{{g_full, 4}}, wrong_reference, 1 + 2 * 4},
       {{{g_full, 3}, {g_full, 2}}, wrong_reference, 1 + 2 * 3 + 2 * 2},
       // A damaged key fails its own case only, once per pass.
-      {{{full_damaging_lane_two, 4}}, vh_hash_header, 2},
       {{{g_full, 16}, {full_damaging_lane_two, 3}, {g_full, 64}}, vh_hash_header, 2},
       {{{full_damaging_lane_two, 2}}, vh_hash_header, 0},  // lane 2 is not among them
   };

@@ -95,40 +95,4 @@ TEST_F(WordLayer, HarakaMatchesThePublishedVectors) {
   EXPECT_EQ(bin_to_hex(out, 32), "8027ccb87949774b78d0545fb72bf70c695c2a0923cbd47bba1159efbf2b2c1c");
 }
 
-// The masks of the kernels' branch-free forms count by each byte's top bit, on
-// every architecture (NEON's own select takes whole bits).
-TEST_F(WordLayer, ByteMasksCountByTheTopBit) {
-  const uint8_t mask_bytes[16] = {0x80, 0x7F, 0xFF, 0x00, 0x01, 0xC0, 0x40, 0x81,
-                                  0x00, 0x80, 0x7F, 0xFE, 0x02, 0x04, 0x08, 0x90};
-  const Word mask = loadu(mask_bytes);
-  EXPECT_EQ(hex(select(bytes_of(0x11), bytes_of(0xEE), mask)), "ee11ee1111ee11ee11ee11ee111111ee");
-  EXPECT_EQ(hex(clear_where(mask, bytes_of(0x5A))), "005a005a5a005a005a005a005a5a5a00");
-  // Bits 2, 3 and 4 of each byte, byte i giving bit i.
-  EXPECT_EQ(byte_bits<2>(mask), 0x2C06u);
-  EXPECT_EQ(byte_bits<3>(mask), 0x4C06u);
-  EXPECT_EQ(byte_bits<4>(mask), 0x8C06u);
-  // A pass mask moves to the next bit: 0b10100000 selects, then not, then selects.
-  Word pass = bytes_of(0xA0);
-  std::string picks;
-  for (int i = 0; i < 3; ++i, pass = next_bit(pass)) picks += hex(select(bytes_of(0), bytes_of(1), pass)).substr(0, 2);
-  EXPECT_EQ(picks, "010001");
-  // The parity mask of branch 0x0C: bit 0 of the word, whatever else it holds.
-  EXPECT_EQ(hex(select(zero_word(), bytes_of(0xFF), bit0_mask(make_word(0x8000000000000003, 0)))), repeat("ff", 16));
-  EXPECT_EQ(hex(select(zero_word(), bytes_of(0xFF), bit0_mask(make_word(~1ull, ~0ull)))), repeat("00", 16));
-}
-
-TEST_F(WordLayer, InterleavesAndPlacement) {
-  // Lanes a0..a3 = 00.., 11.., 22.., 33.. and b0..b3 = 44.. to 77.., 32 bits each.
-  const Word a = make_word(0x1111111100000000, 0x3333333322222222);
-  const Word b = make_word(0x5555555544444444, 0x7777777766666666);
-  EXPECT_EQ(hex(lo32(a, b)), "00000000444444441111111155555555");
-  EXPECT_EQ(hex(hi32(a, b)), "22222222666666663333333377777777");
-  EXPECT_EQ(hex(lo64(a, b)), "00000000111111114444444455555555");
-  EXPECT_EQ(hex(hi64(a, b)), "22222222333333336666666677777777");
-  EXPECT_EQ(high64(b), 0x7777777766666666u);
-  EXPECT_EQ(hex(low32_word(0x01020304)), "04030201" + repeat("00", 12));
-  EXPECT_EQ(hex(with_byte15(a, 0xAB)), "000000001111111122222222333333ab");
-  EXPECT_EQ(hex(andnot(a, b)), "44444444444444444444444444444444");
-}
-
 }  // namespace

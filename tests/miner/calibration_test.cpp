@@ -1,11 +1,8 @@
-// The calibration's choice from given rates, the line that reports it, and its
-// threads meeting at every slice whatever they are doing.
+// The calibration's choice from given rates and the line that reports it. Its
+// threads meeting and agreeing are the mining session's process test.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/engine.h"
@@ -51,42 +48,6 @@ TEST(Calibration, ReportsTheChoiceWithTheRatesBehindIt) {
       {{{&a, 16}, {&a, 32}}, {0, 0}, 0, "lanes 16 (measured 16: 0.00, 32: 0.00 H/s)"},
   };
   for (const auto& row : table) EXPECT_EQ(describe_choice(row.settings, row.medians, row.chosen), row.line);
-}
-
-// Three threads agreed on; one never comes, and the others still finish, choose
-// the same setting among those offered and report it once. Stopped, they finish
-// the calibration at once.
-TEST(Calibration, ThreadsMeetAtEverySliceAndAgree) {
-  tlm_engine_global_init();
-  const tlm_kernel* kernel = tlm_engine_selected();
-  const std::vector<tlm_setting> offered = {{kernel, 1}, {kernel, 2}, {kernel, 3}};
-  for (bool keep_running : {true, false}) {
-    Calibration calibration(offered, 3, std::chrono::milliseconds(60));
-    std::atomic<bool> running{keep_running};
-    std::vector<tlm_setting> chosen(2);
-    std::vector<int> reports(2, 0);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 2; ++i) {
-      threads.emplace_back([&, i] {
-        tlm_engine* ctx = tlm_engine_new(kTlmMaxLanes);
-        chosen[i] = calibration.run(ctx, i, running);
-        tlm_engine_free(ctx);
-        if (std::optional<std::string> line = calibration.take_report()) {
-          ++reports[i];
-          EXPECT_TRUE(std::regex_match(*line, std::regex(R"(lanes [123] \(measured 1: \S+, 2: \S+, 3: \S+ [kM]?H/s\))")))
-              << *line;
-        }
-      });
-    }
-    calibration.leave();
-    for (std::thread& t : threads) t.join();
-    EXPECT_EQ(chosen[0].kernel, kernel);
-    EXPECT_EQ(chosen[0].lanes, chosen[1].lanes);
-    EXPECT_GE(chosen[0].lanes, 1);
-    EXPECT_LE(chosen[0].lanes, 3);
-    EXPECT_EQ(reports[0] + reports[1], 1);
-    EXPECT_FALSE(calibration.take_report());
-  }
 }
 
 }  // namespace

@@ -14,8 +14,8 @@ namespace {
 using testing_support::LoopbackPeer;
 using testing_support::LoopbackServer;
 
-// A closed port, a plain pool, a TLS server that alerts, a self-signed TLS pool, and
-// an API port that is taken (which ends the miner).
+// A plain pool, a TLS server that alerts, a self-signed TLS pool, and an API port
+// that is taken (which ends the miner). A refused dial is the pool client's test.
 TEST(Messages, EveryConnectionFailureSaysWhyAndWhenTheNextTryIs) {
   Pool tls(fixture_certificate_options());
   ASSERT_NE(tls.port(), 0) << tls.log_text();
@@ -28,7 +28,6 @@ TEST(Messages, EveryConnectionFailureSaysWhyAndWhenTheNextTryIs) {
     std::string reply;
     std::vector<std::string> extra, lines;
   } cases[] = {
-      {1, "", nullptr, "", {}, {"cannot connect to 127.0.0.1:1: connection refused, retrying in 1 s"}},
       {plain.port(), "stratum+ssl://", &plain, "{\"id\":null,\"result\":null,\"error\":\"bad request\"}\n", {},
        {"cannot connect to " + at(plain.port()) +
         ": the pool answers without TLS: use stratum+tcp://, retrying in 1 s"}},
